@@ -1,0 +1,62 @@
+#include "startup.h"
+
+#include "mainwindow.h"
+#include "utils.h"
+
+#include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDebug>
+
+namespace {
+
+bool toInteger(const QString &text, int *value)
+{
+    bool ok = false;
+    *value = text.toInt(&ok, 10);
+    return ok;
+}
+
+} // namespace
+
+int Startup::run(int &argc, char **argv)
+{
+    QApplication app(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Korvello with two optional integer arguments"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption deviceOption(
+        QStringList() << QStringLiteral("d") << QStringLiteral("device"),
+        QStringLiteral("The device type (default: 0)"), QStringLiteral("integer"),
+        QStringLiteral("0"));
+    parser.addOption(deviceOption);
+    const QCommandLineOption controlOption(
+        QStringList() << QStringLiteral("c") << QStringLiteral("control"),
+        QStringLiteral("The Control state (default: 0)"), QStringLiteral("integer"),
+        QStringLiteral("0"));
+    parser.addOption(controlOption);
+    parser.process(app);
+
+    int device = 0;
+    if (!toInteger(parser.value(deviceOption), &device)) {
+        qDebug() << "Error: The first argument is not a valid integer";
+        return 1;
+    }
+    int control = 0;
+    if (!toInteger(parser.value(controlOption), &control)) {
+        qDebug() << "Error: The second argument is not a valid integer";
+        return 1;
+    }
+    qDebug() << "=== argv:" << device << "and" << control;
+
+    // The window reads the control state while it is being built.
+    Utils::setSDevType(device);
+    Utils::setSDevControlType(control);
+
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,31 @@
+#ifndef KORVELLO_DATARECOVERVIEWFORM_H
+#define KORVELLO_DATARECOVERVIEWFORM_H
+
+#include "screenframe.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+// The restoration screen's widgets, created in member order (the stacking order).
+class Ui_DataRecoverView
+{
+public:
+    QLabel *label_title;
+    QLabel *label_renote;
+    QLabel *label_note;
+    QPushButton *pb_recover;
+
+    void setupUi(QWidget *DataRecoverView)
+    {
+        ScreenFrame::prepareScreen(DataRecoverView, Screens::kRecover.className);
+        label_title = ScreenFrame::makeTitle(DataRecoverView);
+        label_renote = ScreenFrame::makeLine(DataRecoverView, "label_renote", 310);
+        label_note = ScreenFrame::makeLine(DataRecoverView, "label_note", 190);
+        pb_recover = ScreenFrame::makeStartButton(DataRecoverView, Screens::kRecover.buttonName);
+        ScreenFrame::finishScreen(DataRecoverView, Screens::kRecover, label_title, pb_recover,
+                                  label_note, label_renote);
+    }
+};
+
+#endif

@@ -1,0 +1,32 @@
+#ifndef KORVELLO_NEWDATAUPGRADEVIEWFORM_H
+#define KORVELLO_NEWDATAUPGRADEVIEWFORM_H
+
+#include "screenframe.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+// The alternate upgrade screen repeats the backup screen's form, wording
+// included, with its own button name and creation order.
+class Ui_NewDataUpgradeView
+{
+public:
+    QLabel *label_renote;
+    QLabel *label_title;
+    QPushButton *pb_update;
+    QLabel *label_note;
+
+    void setupUi(QWidget *NewDataUpgradeView)
+    {
+        ScreenFrame::prepareScreen(NewDataUpgradeView, "NewDataUpgradeView");
+        label_renote = ScreenFrame::makeLine(NewDataUpgradeView, "label_renote", 310);
+        label_title = ScreenFrame::makeTitle(NewDataUpgradeView);
+        pb_update = ScreenFrame::makeStartButton(NewDataUpgradeView, "pb_update");
+        label_note = ScreenFrame::makeLine(NewDataUpgradeView, "label_note", 190);
+        ScreenFrame::finishScreen(NewDataUpgradeView, "NewDataUpgradeView", label_title,
+                                  "數據備份", pb_update, "開始備份", label_note, label_renote);
+    }
+};
+
+#endif

@@ -1,0 +1,152 @@
+#include "screenframe.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QRect>
+#include <QSizePolicy>
+#include <QWidget>
+
+namespace ScreenFrame {
+
+namespace {
+const int kScreenWidth = 1920;
+const int kScreenHeight = 720;
+const int kLineHeight = 81;
+const QRect kStartButtonGeometry(800, 450, 320, 81);
+} // namespace
+
+QString buttonStyleSheet()
+{
+    return QStringLiteral("QPushButton{\n"
+                          "\tbackground-color: rgb(238, 238, 236);\n"
+                          "\tcolor: rgb(0, 0, 0);\n"
+                          "  border-radius: 10px;  \n"
+                          "border:none;\n"
+                          "}\n"
+                          "QPushButton:pressed{\n"
+                          "\tbackground-color: rgb(186, 189, 182);\n"
+                          "\tcolor: rgb(0, 0, 0);\n"
+                          "  border-radius: 10px;  \n"
+                          "border:none;\n"
+                          "}");
+}
+
+QString labelStyleSheet()
+{
+    return QStringLiteral("color: rgb(238, 238, 236);");
+}
+
+QFont titleFont()
+{
+    QFont font;
+    font.setPointSize(18);
+    font.setBold(true);
+    font.setWeight(75);
+    return font;
+}
+
+QFont lineFont()
+{
+    QFont font;
+    font.setPointSize(16);
+    font.setBold(false);
+    font.setWeight(50);
+    return font;
+}
+
+QFont buttonFont()
+{
+    QFont font;
+    font.setPointSize(18);
+    return font;
+}
+
+void prepareScreen(QWidget *screen, const char *className)
+{
+    if (screen->objectName().isEmpty())
+        screen->setObjectName(QString::fromLatin1(className));
+    screen->resize(kScreenWidth, kScreenHeight);
+}
+
+QLabel *makeTitle(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("label_title"));
+    label->setGeometry(QRect(0, 40, kScreenWidth, kLineHeight));
+    label->setFont(titleFont());
+    label->setStyleSheet(labelStyleSheet());
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QLabel *makeLine(QWidget *parent, const char *objectName, int y)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setGeometry(QRect(0, y, kScreenWidth, kLineHeight));
+    label->setFont(lineFont());
+    label->setStyleSheet(labelStyleSheet());
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *objectName, const QRect &geometry)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setGeometry(geometry);
+    QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    policy.setHorizontalStretch(0);
+    policy.setVerticalStretch(0);
+    policy.setHeightForWidth(button->sizePolicy().hasHeightForWidth());
+    button->setSizePolicy(policy);
+    button->setMinimumSize(QSize(178, 50));
+    button->setFont(buttonFont());
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(buttonStyleSheet());
+    return button;
+}
+
+QPushButton *makeStartButton(QWidget *parent, const char *objectName)
+{
+    return makeButton(parent, objectName, kStartButtonGeometry);
+}
+
+void finishScreen(QWidget *screen, const char *context, QLabel *title, const char *titleText,
+                  QPushButton *button, const char *buttonText, QLabel *note, QLabel *renote)
+{
+    screen->setWindowTitle(QCoreApplication::translate(context, "Form"));
+    title->setText(QCoreApplication::translate(context, titleText));
+    button->setText(QCoreApplication::translate(context, buttonText));
+    note->setText(QString());
+    renote->setText(QString());
+    QMetaObject::connectSlotsByName(screen);
+}
+
+void finishScreen(QWidget *screen, const ScreenTraits &traits, QLabel *title, QPushButton *button,
+                  QLabel *note, QLabel *renote)
+{
+    finishScreen(screen, traits.className, title, traits.title, button, traits.buttonText, note,
+                 renote);
+}
+
+void logStorageRoot(const char *className, const QString &storageRoot)
+{
+    qDebug() << "=== " << className << " mPathBackData " << storageRoot;
+}
+
+void hideButton(QPushButton *button)
+{
+    button->setVisible(false);
+}
+
+void showBusy(const ScreenTraits &traits, QPushButton *button, QLabel *note, QLabel *renote)
+{
+    hideButton(button);
+    note->setText(QString::fromUtf8(traits.busyText));
+    renote->setVisible(false);
+}
+
+} // namespace ScreenFrame

@@ -1,0 +1,61 @@
+#!/bin/sh
+# Installs every Debian package that building, testing and taking screen
+# pictures need. Idempotent: when everything is there it changes nothing.
+# Works as root or through sudo.
+#
+#   scripts/install-deps.sh            native build and tests
+#   scripts/install-deps.sh --arm64    also the aarch64 cross toolchain, the
+#                                      arm64 Qt libraries and qemu user emulation
+set -eu
+
+NATIVE_PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5 \
+xvfb xauth fonts-noto-cjk busybox coreutils tar file"
+ARM64_PACKAGES="crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5test5:arm64 \
+qemu-user-static"
+
+want_arm64=no
+for arg in "$@"; do
+    case "$arg" in
+        --arm64) want_arm64=yes ;;
+        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+        *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=""
+elif command -v sudo >/dev/null 2>&1; then
+    SUDO="sudo"
+else
+    echo "install-deps.sh: run as root or install sudo" >&2
+    exit 1
+fi
+
+missing() {
+    for pkg in "$@"; do
+        status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+        case "$status" in
+            *"install ok installed"*) ;;
+            *) printf '%s ' "$pkg" ;;
+        esac
+    done
+}
+
+packages="$NATIVE_PACKAGES"
+if [ "$want_arm64" = yes ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        $SUDO dpkg --add-architecture arm64
+    fi
+    packages="$packages $ARM64_PACKAGES"
+fi
+
+# shellcheck disable=SC2086
+todo=$(missing $packages)
+if [ -z "$todo" ]; then
+    exit 0
+fi
+
+echo "install-deps.sh: installing $todo"
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $todo >/dev/null

@@ -1,0 +1,65 @@
+#ifndef KORVELLO_BACKUPCATALOG_H
+#define KORVELLO_BACKUPCATALOG_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// The layout of backups on the medium and the rules that read it. No widget
+// here: the screens and the host-side medium tool use the same code.
+//
+//   storage root/run/data                         backup directory
+//   .../data-SNUM                                 device folder
+//   .../data-SNUM/data-SNUM-TIMESTAMP-INDEX.tar   archive
+//   .../data-SNUM/data-SNUM-TIMESTAMP-INDEX.md5   its side file
+namespace BackupCatalog {
+
+QString backupDir(const QString &storageRoot);
+QString deviceFolder(const QString &storageRoot, const QString &snum);
+// "data-" + snum + "-" + time stamp + "-" + index, without extension.
+QString archiveBaseName(const QString &snum, const QString &timeStamp, int index);
+
+// Archives of a device folder in list order (see MediaListing).
+QStringList listArchives(const QString &folder);
+
+// The file name without folder, up to its first ".".
+QString baseName(const QString &fileName);
+
+// Reads the backup index from a file name. Returns false when the name
+// carries none (fewer than two "-" pieces); a last piece that is not a
+// signed 32-bit decimal number gives index 0.
+bool readIndex(const QString &fileName, int *index);
+
+// Index of the next backup in an existing folder: highest index + 1, at
+// least 1 for a folder without archives. *listedAny tells whether the
+// folder held any listed archive.
+int nextIndex(const QString &folder, bool *listedAny = nullptr);
+
+// One archive considered for restoration.
+struct Candidate
+{
+    QString fileName;      // as listed
+    QString base;          // baseName(fileName)
+    int index = 0;
+    QString archivePath;   // folder/base.tar, the name that is hashed
+    QString sideFilePath;  // folder/base.md5
+    QString calMd5;
+    QString fileMd5;
+    bool intact = false;
+};
+
+// The choice of the archive to restore: the intact candidate with the
+// highest positive index; ties go to the first in list order.
+struct Selection
+{
+    bool listedAny = false;        // the folder held at least one listed archive
+    QVector<Candidate> candidates; // every listed name that carries an index, in order
+    QString chosenPath;            // empty when nothing can be restored
+    int maxIndex = 0;
+};
+
+Selection selectNewestIntact(const QString &folder);
+
+} // namespace BackupCatalog
+
+#endif

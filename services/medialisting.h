@@ -1,0 +1,21 @@
+#ifndef KORVELLO_MEDIALISTING_H
+#define KORVELLO_MEDIALISTING_H
+
+#include <QString>
+#include <QStringList>
+
+// How every job lists a folder on the medium: regular files only (no
+// symbolic links, no directories), names matching a wildcard without regard
+// to case, ordered by their lower-cased names compared character by
+// character. Not locale-aware and not numeric: "v1.10" sorts before "v1.9".
+namespace MediaListing {
+
+QStringList listFiles(const QString &folder, const QString &wildcard);
+
+// True when digests from the side file and from the data agree. Two empty
+// digests never agree: a file that cannot be read must never pass.
+bool digestsMatch(const QString &computed, const QString &expected);
+
+} // namespace MediaListing
+
+#endif

@@ -1,0 +1,3 @@
+#include "upgradecatalog.h"
+
+// Filled in with the upgrade job.

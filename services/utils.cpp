@@ -1,0 +1,148 @@
+#include "utils.h"
+
+#include "platform.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+
+extern const char kBuildDate[];
+extern const char kBuildTime[];
+
+using DevicePaths::kSdCardRoot;
+using DevicePaths::kUsbRoot;
+using DevicePaths::kVersionFile;
+
+namespace {
+const int kLastDevType = 2;
+const int kLastControlType = 3;
+} // namespace
+
+int Utils::sDevType = 0;
+int Utils::sDevControlType = 0;
+
+Utils::Utils(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Utils::~Utils() = default;
+
+// The comparison is unsigned on purpose: a negative value is refused like a
+// too large one, without a message.
+void Utils::setSDevType(int type)
+{
+    if (static_cast<unsigned>(type) > static_cast<unsigned>(kLastDevType))
+        return;
+    sDevType = type;
+    qDebug() << "=== " << "setSDevType" << " " << sDevType;
+}
+
+int Utils::getSDevType()
+{
+    return sDevType;
+}
+
+void Utils::setSDevControlType(int state)
+{
+    if (static_cast<unsigned>(state) > static_cast<unsigned>(kLastControlType))
+        return;
+    sDevControlType = state;
+    qDebug() << "=== " << "setSDevControlType" << " " << sDevControlType;
+}
+
+int Utils::getSDevControlType()
+{
+    return sDevControlType;
+}
+
+QString Utils::getDevicePath()
+{
+    const char *root = sDevType == 1 ? kSdCardRoot : kUsbRoot;
+    return Platform::resolve(QString::fromLatin1(root));
+}
+
+bool Utils::checkUpgradeDirExists()
+{
+    return QDir(getDevicePath() + QStringLiteral("/run/upgrade")).exists();
+}
+
+QString Utils::getVerStr()
+{
+    return QStringLiteral("Ver: ") + QString::fromLatin1(kBuildDate) + QLatin1Char('_')
+           + QString::fromLatin1(kBuildTime);
+}
+
+QString Utils::ReadVersionFromFile()
+{
+    const QString path = Platform::resolve(QString::fromLatin1(kVersionFile));
+    const QByteArray pathBytes = path.toLocal8Bit();
+    QByteArray buffer;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        printf("Open failed:%s\n", pathBytes.constData());
+        fflush(stdout);
+    } else {
+        const QByteArray line = file.readLine();
+        // The last byte goes even when it is not a line feed: a file without
+        // a final line feed loses the last character of its version.
+        if (!line.isEmpty()) {
+            buffer = line.left(line.size() - 1);
+        } else {
+            printf("Read failed:%s\n", pathBytes.constData());
+            fflush(stdout);
+        }
+        file.close();
+    }
+    return QString::fromUtf8(buffer.constData());
+}
+
+QString Utils::calculateFileMD5(const QString &filePath)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Failed to open file:" << filePath;
+        return QString();
+    }
+    // Fed from the device in blocks: archives of any size, constant memory.
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (hash.addData(&file)) {
+        file.close();
+        return QString::fromLatin1(hash.result().toHex());
+    }
+    file.close();
+    qDebug() << "Failed to calculate MD5:" << filePath;
+    return QString();
+}
+
+QString Utils::md5FromLine(const QString &line)
+{
+    static const QRegularExpression digest(QStringLiteral("([0-9a-f]{32})"));
+    const QRegularExpressionMatch match = digest.match(line);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QString Utils::extractMD5FromFile(const QString &md5FilePath)
+{
+    QFile file(md5FilePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "Failed to open MD5 file:" << md5FilePath;
+        return QString();
+    }
+    QTextStream in(&file);
+    const QString line = in.readLine();
+    file.close();
+    if (line.isEmpty()) {
+        qDebug() << "MD5 file is empty:" << md5FilePath;
+        return QString();
+    }
+    const QString md5 = md5FromLine(line);
+    if (md5.isNull())
+        qDebug() << "No valid MD5 found in line:" << line;
+    return md5;
+}

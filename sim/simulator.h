@@ -1,0 +1,30 @@
+#ifndef KORVELLO_SIMULATOR_H
+#define KORVELLO_SIMULATOR_H
+
+#include <QString>
+
+#include <vector>
+
+// Points the platform layer at a directory that stands for the device's file
+// system, and turns the device's reboot into the simulator's own end.
+namespace Simulator {
+
+// Name of the variable that tells the medium's scripts the simulated root.
+constexpr char kRootVariable[] = "KORVELLO_SIM_ROOT";
+
+struct Arguments
+{
+    QString root;
+    bool help = false;
+    QString error;
+    std::vector<char *> passOn;  // everything the tool's own parser gets
+};
+
+Arguments parse(int argc, char **argv);
+QString usage();
+// Validates the root and installs it; returns an error text or an empty one.
+QString install(const QString &root);
+
+} // namespace Simulator
+
+#endif
