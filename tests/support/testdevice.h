@@ -1,0 +1,96 @@
+#ifndef KORVELLO_TESTDEVICE_H
+#define KORVELLO_TESTDEVICE_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtMessageHandler>
+
+// A simulated device in a temporary directory. Creating one points the
+// platform layer at it; destroying it points the layer back at the process's
+// empty guard root, never at the real file system.
+class TestDevice
+{
+public:
+    TestDevice();
+    ~TestDevice();
+
+    bool isValid() const;
+    QString root() const;
+    // Storage root for a device type (0 and 2: USB, 1: SD card), created.
+    QString medium(int devType = 0) const;
+    QString runDir(int devType = 0) const;   // medium + "/run", created
+
+    // Writes a file (parents created) and returns its path.
+    QString writeFile(const QString &path, const QByteArray &content) const;
+    // Writes an executable "#!/bin/sh" script with the given body.
+    QString writeScript(const QString &path, const QString &body) const;
+    // A script at medium/run/<name> that records its arguments, one per line,
+    // in argumentsFile(name), runs `body` and exits with `exitCode`.
+    QString writeRecordingScript(const QString &name, int exitCode = 0,
+                                 const QString &body = QString(), int devType = 0) const;
+    QString argumentsFile(const QString &scriptName) const;
+    // The arguments the script received, or an empty list when it never ran.
+    QStringList recordedArguments(const QString &scriptName) const;
+    bool scriptRan(const QString &scriptName) const;
+
+    // The simulated "/etc/version.cfg".
+    QString versionFile() const;
+    void writeVersionFile(const QByteArray &content) const;
+
+private:
+    QTemporaryDir mDir;
+};
+
+namespace TestSupport {
+
+// Sets up what every test executable needs: offscreen platform, a guard
+// root and a stub reboot. Returns false (after saying why) when the reboot
+// could reach the system's own command; the executable must then not run.
+bool prepareProcess();
+
+// How often the stub reboot ran since the process started.
+int rebootCount();
+void resetRebootCount();
+
+// Real md5sum output for a file ("digest  name"), run in the file's folder.
+QByteArray md5sumLine(const QString &filePath);
+// The lowercase digest alone.
+QString md5Of(const QString &filePath);
+// Writes path + ".md5" or another side file name with md5sum's line.
+void writeSideFile(const QString &dataPath, const QString &sideFilePath);
+// A real tar archive of one small file with the given content.
+bool makeTar(const QString &archivePath, const QByteArray &content);
+
+// Captures debug lines while it lives (still passing them on).
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    bool contains(const QString &text) const;
+    int count(const QString &text) const;
+    void clear();
+
+private:
+    QtMessageHandler mPrevious;
+};
+
+} // namespace TestSupport
+
+// Use instead of QTEST_MAIN in every test executable.
+#define KORVELLO_TEST_MAIN(TestObject)                                                       \
+    int main(int argc, char *argv[])                                                         \
+    {                                                                                        \
+        if (!TestSupport::prepareProcess())                                                  \
+            return 1;                                                                        \
+        QApplication app(argc, argv);                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                             \
+        TestObject tc;                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                \
+    }
+
+#endif
