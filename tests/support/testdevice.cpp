@@ -223,6 +223,17 @@ bool makeTar(const QString &archivePath, const QByteArray &content)
            == 0;
 }
 
+void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments)
+{
+    const QStringList emulator =
+        QString::fromLocal8Bit(KORVELLO_EMULATOR).split(QLatin1Char(' '), QString::SkipEmptyParts);
+    if (emulator.isEmpty()) {
+        process.start(executable, arguments);
+        return;
+    }
+    process.start(emulator.first(), emulator.mid(1) + (QStringList() << executable) + arguments);
+}
+
 LogCapture::LogCapture()
 {
     clear();

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtMessageHandler>
 
+class QProcess;
+
 // A simulated device in a temporary directory. Creating one points the
 // platform layer at it; destroying it points the layer back at the process's
 // empty guard root, never at the real file system.
@@ -62,6 +64,11 @@ QString md5Of(const QString &filePath);
 void writeSideFile(const QString &dataPath, const QString &sideFilePath);
 // A real tar archive of one small file with the given content.
 bool makeTar(const QString &archivePath, const QByteArray &content);
+
+// Starts one of the project's own executables (KORVELLO_BIN, KORVELLO_SIM_BIN,
+// tools) as a child process, with the emulator in front of it when the build
+// is for another architecture. Scripts and system tools are started directly.
+void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments);
 
 // Captures debug lines while it lives (still passing them on).
 class LogCapture
