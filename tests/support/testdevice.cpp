@@ -225,8 +225,9 @@ bool makeTar(const QString &archivePath, const QByteArray &content)
 
 void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments)
 {
-    const QStringList emulator =
-        QString::fromLocal8Bit(KORVELLO_EMULATOR).split(QLatin1Char(' '), QString::SkipEmptyParts);
+    // Split by hand: the flag that drops empty parts changed its name after 5.12.
+    QStringList emulator = QString::fromLocal8Bit(KORVELLO_EMULATOR).split(QLatin1Char(' '));
+    emulator.removeAll(QString());
     if (emulator.isEmpty()) {
         process.start(executable, arguments);
         return;
