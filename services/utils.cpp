@@ -80,7 +80,11 @@ QString Utils::getVerStr()
 
 QString Utils::ReadVersionFromFile()
 {
-    const QString path = Platform::resolve(QString::fromLatin1(kVersionFile));
+    return readVersionFromPath(Platform::resolve(QString::fromLatin1(kVersionFile)));
+}
+
+QString Utils::readVersionFromPath(const QString &path)
+{
     const QByteArray pathBytes = path.toLocal8Bit();
     QByteArray buffer;
     QFile file(path);

@@ -24,6 +24,9 @@ public:
 
     static QString getVerStr();
     static QString ReadVersionFromFile();
+    // The same reading of any version file: host tools hand it a copy of a
+    // device's file.
+    static QString readVersionFromPath(const QString &path);
 
     static QString calculateFileMD5(const QString &filePath);
     static QString extractMD5FromFile(const QString &md5FilePath);
