@@ -1,0 +1,284 @@
+#include "commandline.h"
+
+#include "mediumcheck.h"
+#include "mediumlayout.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QProcessEnvironment>
+#include <QTextStream>
+
+namespace MediumCommand {
+
+namespace {
+
+const char kExitCodes[] =
+    "Exit codes:\n"
+    "  0  done (for check: the medium was read; the report says what the device does)\n"
+    "  1  the medium could not be written\n"
+    "  2  bad arguments\n"
+    "  3  a folder or file named on the command line does not exist\n";
+
+const char kPrepareHelp[] =
+    "korvello-medium prepare DIR\n"
+    "\n"
+    "Lays out a medium in DIR, the folder that stands for the medium's mount\n"
+    "point: DIR/run/ with the reference scripts backup_script.sh,\n"
+    "recover_script.sh and upgrade_script.sh, executable. Copies already there\n"
+    "are replaced; nothing else on the medium is touched.\n";
+
+const char kPackHelp[] =
+    "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] MEDIUM\n"
+    "\n"
+    "Writes MEDIUM/run/upgrade/update-V.tar and its side file update-V.tar.md5\n"
+    "in md5sum's form (digest, two blanks, name). Both appear under their final\n"
+    "names only once complete.\n"
+    "\n"
+    "  --version V   the version the device's version file reads after the\n"
+    "                upgrade; begins with V (V1.2.3)\n"
+    "  --payload DIR what goes onto the device's \"/\": DIR/usr/bin/app becomes\n"
+    "                /usr/bin/app. Stored as payload/ in the package; must not\n"
+    "                hold etc/version.cfg\n"
+    "  --hook FILE   optional; stored as install.sh and run by sh in the\n"
+    "                device's \"/\" after the payload is in place\n"
+    "The layout is the one medium/upgrade_script.sh describes in its header.\n";
+
+const char kCheckHelp[] =
+    "korvello-medium check MEDIUM [--snum S] [--version-file F]\n"
+    "\n"
+    "Prints what the device would do with the medium in MEDIUM, job by job, and\n"
+    "why, by the device's own rules: the next backup index and the file names\n"
+    "the backup must write; which backup a restoration takes and why each newer\n"
+    "one is passed over; which upgrade package is taken, whether its checksum\n"
+    "holds and whether the device already runs its version. Then warns about\n"
+    "more than one package, \"._\" files, side files in upper case or with a\n"
+    "byte-order mark, archives of 4 GiB or more on FAT, and scripts without\n"
+    "their execute bit. Writes nothing.\n"
+    "\n"
+    "  --snum S          the device serial (default: the environment variable\n"
+    "                    snum, as on the device; empty when unset)\n"
+    "  --version-file F  a copy of the device's /etc/version.cfg; its first line\n"
+    "                    is read exactly as the device reads it\n"
+    "\n"
+    "The decision lines keep their form for scripts: \"next index: N\",\n"
+    "\"restores: NAME (index N)\" or \"restores: nothing\", \"takes: NAME\" or\n"
+    "\"takes: nothing\", \"checksum: holds|fails\", \"already installed: yes|no|unknown\".\n"
+    "QT_LOGGING_RULES=default.debug=true also shows the device code's debug lines.\n";
+
+// Options of one command: name -> value; positional arguments in order.
+struct Parsed
+{
+    QHash<QString, QString> options;
+    QStringList positional;
+    bool help = false;
+    QString error;
+};
+
+Parsed parse(const QStringList &arguments, const QStringList &valueOptions)
+{
+    Parsed parsed;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            parsed.help = true;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            parsed.positional << arg;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            parsed.error = QStringLiteral("unknown option %1").arg(arg);
+            return parsed;
+        }
+        const int equals = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
+        if (!valueOptions.contains(name)) {
+            parsed.error = QStringLiteral("unknown option %1").arg(arg);
+            return parsed;
+        }
+        if (equals >= 0) {
+            parsed.options.insert(name, arg.mid(equals + 1));
+        } else if (i + 1 < arguments.size()) {
+            parsed.options.insert(name, arguments.at(++i));
+        } else {
+            parsed.error = QStringLiteral("%1 needs a value").arg(arg);
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
+int badArguments(QTextStream &err, const QString &command, const QString &error)
+{
+    err << "korvello-medium " << command << ": " << error << "\n"
+        << "Try \"korvello-medium " << command << " --help\".\n";
+    return kBadArguments;
+}
+
+int missing(QTextStream &err, const QString &command, const QString &path, const char *what)
+{
+    err << "korvello-medium " << command << ": " << path << ": no such " << what << "\n";
+    return kMissing;
+}
+
+int finish(QTextStream &out, QTextStream &err, const QString &command,
+           const MediumLayout::Result &result)
+{
+    if (!result.ok) {
+        err << "korvello-medium " << command << ": " << result.error << "\n";
+        return kFailed;
+    }
+    for (const QString &path : result.written)
+        out << "wrote " << path << "\n";
+    return kDone;
+}
+
+int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("prepare");
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one folder"));
+    const QString medium = parsed.positional.first();
+    if (!QFileInfo(medium).isDir())
+        return missing(err, command, medium, "folder");
+    return finish(out, err, command, MediumLayout::prepare(medium));
+}
+
+int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("pack-upgrade");
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    const QString version = parsed.options.value(QStringLiteral("version"));
+    const QString payload = parsed.options.value(QStringLiteral("payload"));
+    if (version.isEmpty() || payload.isEmpty())
+        return badArguments(err, command, QStringLiteral("--version and --payload are required"));
+    if (MediumLayout::packageName(version).isEmpty())
+        return badArguments(err, command,
+                            QStringLiteral("%1 cannot be a package version: it must begin with V "
+                                           "and hold no \"/\" or line end")
+                                .arg(version));
+    if (!QFileInfo(payload).isDir())
+        return missing(err, command, payload, "folder");
+    const QString hook = parsed.options.value(QStringLiteral("hook"));
+    if (!hook.isEmpty() && !QFileInfo(hook).isFile())
+        return missing(err, command, hook, "file");
+    const QString medium = parsed.positional.first();
+    if (!QFileInfo(medium).isDir())
+        return missing(err, command, medium, "folder");
+    return finish(out, err, command, MediumLayout::packUpgrade(version, payload, medium, hook));
+}
+
+int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("check");
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    MediumCheck::Options options;
+    options.medium = parsed.positional.first();
+    if (!QFileInfo(options.medium).isDir())
+        return missing(err, command, options.medium, "folder");
+    options.snum = parsed.options.contains(QStringLiteral("snum"))
+                       ? parsed.options.value(QStringLiteral("snum"))
+                       : QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"));
+    options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
+    options.versionFile = parsed.options.value(QStringLiteral("version-file"));
+    if (options.versionKnown && !QFileInfo(options.versionFile).isFile())
+        return missing(err, command, options.versionFile, "file");
+    out << MediumCheck::render(MediumCheck::inspect(options));
+    return kDone;
+}
+
+struct Command
+{
+    const char *name;
+    const char *help;
+    QStringList valueOptions;
+    int (*handler)(const Parsed &, QTextStream &, QTextStream &);
+};
+
+const QVector<Command> &commands()
+{
+    static const QVector<Command> table = {
+        {"prepare", kPrepareHelp, {}, prepare},
+        {"pack-upgrade", kPackHelp,
+         {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook")},
+         packUpgrade},
+        {"check", kCheckHelp, {QStringLiteral("snum"), QStringLiteral("version-file")}, check},
+    };
+    return table;
+}
+
+const Command *findCommand(const QString &name)
+{
+    for (const Command &command : commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString usage()
+{
+    return QStringLiteral(
+               "korvello-medium COMMAND ...\n"
+               "\n"
+               "Prepares and checks a maintenance medium on the host, by the same rules\n"
+               "as the device's tool.\n"
+               "\n"
+               "  prepare DIR                                      lay out run/ with the scripts\n"
+               "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
+               "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
+               "  help [COMMAND]                                   this text, or a command's\n"
+               "\n")
+           + QString::fromLatin1(kExitCodes);
+}
+
+QString commandHelp(const QString &name)
+{
+    const Command *command = findCommand(name);
+    if (!command)
+        return QString();
+    return QString::fromLatin1(command->help) + QLatin1Char('\n') + QString::fromLatin1(kExitCodes);
+}
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    const QString first = arguments.value(0);
+    if (first.isEmpty()) {
+        err << usage();
+        return kBadArguments;
+    }
+    if (first == QLatin1String("help") || first == QLatin1String("--help")
+        || first == QLatin1String("-h")) {
+        const QString topic = arguments.value(1);
+        if (topic.isEmpty()) {
+            out << usage();
+            return kDone;
+        }
+        if (!findCommand(topic))
+            return badArguments(err, QStringLiteral("help"),
+                                QStringLiteral("no command %1").arg(topic));
+        out << commandHelp(topic);
+        return kDone;
+    }
+    const Command *command = findCommand(first);
+    if (!command) {
+        err << "korvello-medium: unknown command " << first << "\n"
+            << "Try \"korvello-medium help\".\n";
+        return kBadArguments;
+    }
+    const Parsed parsed = parse(arguments.mid(1), command->valueOptions);
+    if (!parsed.error.isEmpty())
+        return badArguments(err, first, parsed.error);
+    if (parsed.help) {
+        out << commandHelp(first);
+        return kDone;
+    }
+    return command->handler(parsed, out, err);
+}
+
+} // namespace MediumCommand

@@ -1,0 +1,159 @@
+#include "mediumlayout.h"
+
+#include "upgradecatalog.h"
+#include "utils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+
+namespace MediumLayout {
+
+namespace {
+
+const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                       | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                       | QFile::ExeOther;
+
+Result failure(const QString &error)
+{
+    Result result;
+    result.error = error;
+    return result;
+}
+
+bool copyScript(const QString &source, const QString &target)
+{
+    QFile::remove(target);
+    return QFile::copy(source, target) && QFile::setPermissions(target, kExecutable);
+}
+
+QString runTar(const QStringList &arguments)
+{
+    QProcess tar;
+    tar.start(QStringLiteral("tar"), arguments);
+    if (!tar.waitForStarted(30000))
+        return QStringLiteral("cannot start tar: ") + tar.errorString();
+    tar.waitForFinished(-1);
+    if (tar.exitStatus() != QProcess::NormalExit || tar.exitCode() != 0)
+        return QStringLiteral("tar failed: ")
+               + QString::fromLocal8Bit(tar.readAllStandardError()).trimmed();
+    return QString();
+}
+
+// The payload's contents go under "payload/" and the hook becomes
+// "install.sh", the layout upgrade_script.sh unpacks. Owners are stored as
+// root, since the device unpacks as root and the host's user means nothing
+// there.
+QString writePackage(const QString &archive, const QString &payload, const QString &hook)
+{
+    const QStringList common = {QStringLiteral("--owner=0"), QStringLiteral("--group=0"),
+                                QStringLiteral("--numeric-owner")};
+    QString error = runTar(QStringList() << QStringLiteral("-cf") << archive << common
+                                         << QStringLiteral("--transform=s,^\\./,payload/,")
+                                         << QStringLiteral("--transform=s,^\\.$,payload,")
+                                         << QStringLiteral("-C") << payload << QStringLiteral("."));
+    if (!error.isEmpty() || hook.isEmpty())
+        return error;
+    const QFileInfo hookInfo(hook);
+    return runTar(QStringList() << QStringLiteral("-rf") << archive << common
+                                << QStringLiteral("--transform=s,.*,install.sh,")
+                                << QStringLiteral("-C") << hookInfo.absolutePath()
+                                << hookInfo.fileName());
+}
+
+bool writeSideFile(const QString &path, const QByteArray &content)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(content);
+    return file.commit();
+}
+
+} // namespace
+
+Result prepare(const QString &medium, const QString &scriptSource)
+{
+    if (!QFileInfo(medium).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(medium));
+    const QStringList scripts =
+        QDir(scriptSource).entryList(QStringList() << QStringLiteral("*.sh"), QDir::Files, QDir::Name);
+    if (scripts.isEmpty())
+        return failure(QStringLiteral("no reference scripts in %1").arg(scriptSource));
+    const QString run = medium + QStringLiteral("/run");
+    if (!QDir().mkpath(run))
+        return failure(QStringLiteral("cannot create %1").arg(run));
+    Result result;
+    for (const QString &name : scripts) {
+        const QString target = run + QLatin1Char('/') + name;
+        if (!copyScript(scriptSource + QLatin1Char('/') + name, target))
+            return failure(QStringLiteral("cannot write %1").arg(target));
+        result.written << target;
+    }
+    result.ok = true;
+    return result;
+}
+
+QString packageName(const QString &version)
+{
+    const QString name = QStringLiteral("update-") + version + QStringLiteral(".tar");
+    if (version.isEmpty() || version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\n'))
+        || version.contains(QLatin1Char('\r')))
+        return QString();
+    if (!QDir::match(QStringLiteral("update-V*.tar"), name)
+        || UpgradeCatalog::extractVersion(name) != version)
+        return QString();
+    return name;
+}
+
+QByteArray sideFileLine(const QString &digest, const QString &fileName)
+{
+    return digest.toLatin1() + "  " + fileName.toUtf8() + '\n';
+}
+
+Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
+                   const QString &hook)
+{
+    const QString name = packageName(version);
+    if (name.isEmpty())
+        return failure(QStringLiteral("%1 cannot be a package version: it must begin with V and "
+                                      "hold no \"/\" or line end")
+                           .arg(version));
+    if (!QFileInfo(payload).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(payload));
+    if (QFileInfo::exists(payload + QStringLiteral("/etc/version.cfg")))
+        return failure(QStringLiteral("the payload must not carry etc/version.cfg: the upgrade "
+                                      "script writes the version from the package name"));
+    if (!hook.isEmpty() && !QFileInfo(hook).isFile())
+        return failure(QStringLiteral("%1 is not a file").arg(hook));
+    if (!QFileInfo(medium).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(medium));
+    const QString folder = UpgradeCatalog::packageFolder(medium);
+    if (!QDir().mkpath(folder))
+        return failure(QStringLiteral("cannot create %1").arg(folder));
+
+    // Until it is complete the package carries a name the device never lists.
+    const QString package = folder + QLatin1Char('/') + name;
+    const QString partial = package + QStringLiteral(".part");
+    QFile::remove(partial);
+    const QString tarError = writePackage(partial, payload, hook);
+    if (!tarError.isEmpty()) {
+        QFile::remove(partial);
+        return failure(tarError);
+    }
+    const QString digest = Utils::calculateFileMD5(partial);
+    QFile::remove(package);
+    if (digest.isEmpty() || !QFile::rename(partial, package))
+        return failure(QStringLiteral("cannot write %1").arg(package));
+    if (!writeSideFile(package + QStringLiteral(".md5"), sideFileLine(digest, name)))
+        return failure(QStringLiteral("cannot write %1.md5").arg(package));
+    Result result;
+    result.ok = true;
+    result.written << package << package + QStringLiteral(".md5");
+    return result;
+}
+
+} // namespace MediumLayout
