@@ -51,10 +51,6 @@ bool readIndex(const QString &fileName, int *index)
     return true;
 }
 
-// At the largest 32-bit index there is no next number. The next backup then
-// carries that same index again: its time stamp still makes its name unique,
-// so the backup is made and verified rather than refused, and nothing
-// overflows.
 int nextIndex(const QString &folder, bool *listedAny)
 {
     if (listedAny)
@@ -74,8 +70,13 @@ int nextIndex(const QString &folder, bool *listedAny)
         if (readIndex(name, &index) && index > best)
             best = index;
     }
+    // An archive at the largest 32-bit index leaves no next number. Reusing
+    // that index would not do: of two intact archives with the same index the
+    // restoration keeps the one with the earlier time stamp, so the new backup
+    // would be reported good and never restored. No index is given instead,
+    // and the backup is refused where the device folder is refused.
     if (best == std::numeric_limits<int>::max())
-        return best;
+        return kNoIndex;
     return best + 1;
 }
 

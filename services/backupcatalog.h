@@ -30,9 +30,13 @@ QString baseName(const QString &fileName);
 // signed 32-bit decimal number gives index 0.
 bool readIndex(const QString &fileName, int *index);
 
-// Index of the next backup in an existing folder: highest index + 1, at
-// least 1 for a folder without archives. *listedAny tells whether the
-// folder held any listed archive.
+// What nextIndex gives when no next backup can be numbered.
+constexpr int kNoIndex = 0;
+
+// Index of the next backup in a device folder: highest index + 1, 1 for a
+// missing folder or one without archives, never less than 2 once an archive
+// is listed, and kNoIndex when an archive already carries the largest 32-bit
+// index. *listedAny tells whether the folder held any listed archive.
 int nextIndex(const QString &folder, bool *listedAny = nullptr);
 
 // One archive considered for restoration.
