@@ -2,12 +2,30 @@
 
 #include "platform.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 
 #include <cstdio>
 
 namespace Simulator {
+
+namespace {
+
+// Headless runs have no screen to look at: the note a service engineer would
+// read when the device goes down is printed instead.
+void printNotes()
+{
+    for (QWidget *widget : QApplication::allWidgets()) {
+        auto *label = qobject_cast<QLabel *>(widget);
+        if (!label || label->objectName() != QLatin1String("label_note") || !label->isVisible())
+            continue;
+        printf("korvello-sim: the screen shows: %s\n", label->text().toUtf8().constData());
+    }
+}
+
+} // namespace
 
 Arguments parse(int argc, char **argv)
 {
@@ -67,6 +85,7 @@ QString install(const QString &root)
     Platform::setRootPath(absolute);
     qputenv(kRootVariable, absolute.toLocal8Bit());
     Platform::setRebootHandler([] {
+        printNotes();
         printf("korvello-sim: the simulated device reboots now\n");
         fflush(stdout);
         QCoreApplication::exit(0);
