@@ -113,7 +113,7 @@ void TestBackup::cleanup()
 void TestBackup::numbering_data()
 {
     QTest::addColumn<QVariant>("serial");
-    QTest::addColumn<QStringList>("entries"); // null: no device folder at all
+    QTest::addColumn<QStringList>("entries"); // empty: no device folder at all
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("index");
 
