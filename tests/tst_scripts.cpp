@@ -53,15 +53,6 @@ QString shows(const QString &note)
     return QStringLiteral("korvello-sim: the screen shows: ") + note + QLatin1Char('\n');
 }
 
-QString mediumTool()
-{
-#ifdef KORVELLO_MEDIUM_BIN
-    return QStringLiteral(KORVELLO_MEDIUM_BIN);
-#else
-    return QString();
-#endif
-}
-
 bool writeExecutable(const QString &path, const QByteArray &content)
 {
     QFile file(path);
@@ -531,11 +522,15 @@ QString TestScripts::makePackage(const TestDevice &device, const QString &maker,
     const QString package = folder + QStringLiteral("/update-") + version + QStringLiteral(".tar");
     QDir().mkpath(folder);
     if (maker == QLatin1String("pack-upgrade")) {
+        QStringList arguments = QStringList()
+                                << QStringLiteral("pack-upgrade") << QStringLiteral("--version")
+                                << version << QStringLiteral("--payload")
+                                << source.filePath(QStringLiteral("payload"));
+        if (!hook.isEmpty())
+            arguments << QStringLiteral("--hook") << source.filePath(QStringLiteral("install.sh"));
         QProcess tool;
-        TestSupport::startExecutable(
-            tool, mediumTool(),
-            QStringList() << QStringLiteral("pack-upgrade") << QStringLiteral("--version") << version
-                          << QStringLiteral("--payload") << source.path() << device.medium());
+        TestSupport::startExecutable(tool, QStringLiteral(KORVELLO_MEDIUM_BIN),
+                                     arguments << device.medium());
         tool.waitForFinished(kRunTimeoutMs);
     } else {
         QStringList members(QStringLiteral("payload"));
@@ -556,9 +551,7 @@ void TestScripts::upgrade_data()
     QTest::addColumn<QString>("maker");
     QTest::newRow("tar, system tools") << "system" << "tar";
     QTest::newRow("tar, BusyBox") << "busybox" << "tar";
-#ifdef KORVELLO_MEDIUM_BIN
     QTest::newRow("pack-upgrade, BusyBox") << "busybox" << "pack-upgrade";
-#endif
 }
 
 void TestScripts::upgrade()
