@@ -1,6 +1,8 @@
 #include "simulator.h"
 #include "startup.h"
 
+#include <QtGlobal>
+
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -9,6 +11,9 @@ int main(int argc, char *argv[])
     if (arguments.help) {
         printf("%s\n", Simulator::usage().toLocal8Bit().constData());
         fflush(stdout);
+        // The tool's own help follows; printing it needs no display.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
     } else {
         QString error = arguments.error;
         if (error.isEmpty())
