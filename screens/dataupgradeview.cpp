@@ -106,8 +106,8 @@ constexpr int kRunnerOwnResultCeiling = -100;
 QString noPackageText() { return QStringLiteral("升級包不存在"); }
 QString badChecksumText() { return QStringLiteral("升級包校驗錯誤"); }
 QString packageNameText() { return QStringLiteral("升級包名稱 :"); }
-// The second character is the simplified form on purpose: this one text of
-// the screen has always been shown that way.
+// Unlike every other text of the screen, its second character is the
+// simplified form; kept so on purpose.
 QString upgradingText() { return QStringLiteral("升级中..."); }
 QString alreadyLatestText() { return QStringLiteral("已經是最新版本: "); }
 QString successText() { return QStringLiteral("升級成功"); }
