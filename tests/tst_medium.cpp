@@ -76,7 +76,8 @@ void addPackage(const TestDevice &device, const QString &name, bool intact = tru
     QVERIFY(TestSupport::makeTar(path, name.toUtf8()));
     TestSupport::writeSideFile(path, path + QStringLiteral(".md5"));
     if (!intact)
-        device.writeFile(path + QStringLiteral(".md5"), QByteArrayLiteral("00000000000000000000000000000000\n"));
+        device.writeFile(path + QStringLiteral(".md5"),
+                         QByteArrayLiteral("00000000000000000000000000000000\n"));
 }
 
 MediumCheck::Options optionsFor(const TestDevice &device, bool withVersion)
@@ -118,7 +119,9 @@ Run runTool(const QStringList &arguments)
 
 QString decision(const QString &report, const QString &pattern)
 {
-    return QRegularExpression(pattern, QRegularExpression::MultilineOption).match(report).captured(1);
+    return QRegularExpression(pattern, QRegularExpression::MultilineOption)
+        .match(report)
+        .captured(1);
 }
 
 } // namespace
@@ -131,8 +134,7 @@ void TestMedium::backupPlan_data()
 
     QTest::newRow("no device folder: created, index 1") << QStringList() << false << 1;
     QTest::newRow("archives 1 5 3") << QStringList{"1", "5", "3"} << false << 6;
-    QTest::newRow("a file where the device folder goes: no script")
-        << QStringList() << true << 0;
+    QTest::newRow("a file where the device folder goes: no script") << QStringList() << true << 0;
 }
 
 void TestMedium::backupPlan()
@@ -146,7 +148,8 @@ void TestMedium::backupPlan()
     if (blockWithFile)
         device.writeFile(device.medium() + QStringLiteral("/run/data"), "not a folder");
 
-    const MediumCheck::BackupPlan plan = MediumCheck::planBackup(device.medium(), QLatin1String(kSnum));
+    const MediumCheck::BackupPlan plan
+        = MediumCheck::planBackup(device.medium(), QLatin1String(kSnum));
     QCOMPARE(plan.nextIndex, nextIndex);
     QCOMPARE(plan.folderBlocked, blockWithFile);
     if (!blockWithFile)
@@ -156,7 +159,7 @@ void TestMedium::backupPlan()
 
 void TestMedium::restoreChoice_data()
 {
-    QTest::addColumn<QStringList>("backups");  // "stamp index kind"
+    QTest::addColumn<QStringList>("backups"); // "stamp index kind"
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<int>("passedOver");
     QTest::addColumn<QString>("reason");
@@ -177,8 +180,8 @@ void TestMedium::restoreChoice_data()
     QTest::newRow("same index: the earlier time stamp wins")
         << QStringList{"20240105000000 4 intact", "20240104000000 4 intact"}
         << "data-A7-20240104000000-4.tar" << 4 << "same index";
-    QTest::newRow("nothing intact") << QStringList{"20240101000000 1 bad digest"} << QString()
-                                    << 1 << "digests differ";
+    QTest::newRow("nothing intact")
+        << QStringList{"20240101000000 1 bad digest"} << QString() << 1 << "digests differ";
 }
 
 void TestMedium::restoreChoice()
@@ -193,8 +196,8 @@ void TestMedium::restoreChoice()
         addBackup(device, parts.at(0), parts.at(1), parts.mid(2).join(QLatin1Char(' ')));
     }
 
-    const MediumCheck::RestorePlan plan =
-        MediumCheck::planRestore(device.medium(), QLatin1String(kSnum));
+    const MediumCheck::RestorePlan plan
+        = MediumCheck::planRestore(device.medium(), QLatin1String(kSnum));
     QCOMPARE(plan.chosenFileName, chosen);
     QVERIFY2(verdictOf(plan, passedOver).contains(reason), qPrintable(verdictOf(plan, passedOver)));
     // Newest first, so the archives passed over lead the report.
@@ -205,14 +208,14 @@ void TestMedium::upgradeDecision_data()
 {
     QTest::addColumn<QStringList>("packages");
     QTest::addColumn<bool>("takenIntact");
-    QTest::addColumn<QByteArray>("versionFile");  // empty: not given
+    QTest::addColumn<QByteArray>("versionFile"); // empty: not given
     QTest::addColumn<QString>("taken");
     QTest::addColumn<bool>("verified");
     QTest::addColumn<bool>("installed");
 
-    QTest::newRow("name order, not numbers") << QStringList{"update-V1.10.tar", "update-V1.9.tar"}
-                                             << true << QByteArray("V1.0\n")
-                                             << "update-V1.9.tar" << true << false;
+    QTest::newRow("name order, not numbers")
+        << QStringList{"update-V1.10.tar", "update-V1.9.tar"} << true << QByteArray("V1.0\n")
+        << "update-V1.9.tar" << true << false;
     QTest::newRow("same version: already installed")
         << QStringList{"update-V2.tar"} << true << QByteArray("V2\nbuild 7\n") << "update-V2.tar"
         << true << true;
@@ -224,8 +227,8 @@ void TestMedium::upgradeDecision_data()
     QTest::newRow("checksum fails: no version compared")
         << QStringList{"update-V1.tar", "update-V2.tar"} << false << QByteArray("V2\n")
         << "update-V2.tar" << false << false;
-    QTest::newRow("side file only: no package") << QStringList{"update-V2.tar.md5"} << true
-                                                << QByteArray() << QString() << false << false;
+    QTest::newRow("side file only: no package")
+        << QStringList{"update-V2.tar.md5"} << true << QByteArray() << QString() << false << false;
 }
 
 void TestMedium::upgradeDecision()
@@ -246,8 +249,8 @@ void TestMedium::upgradeDecision()
     if (!versionFile.isEmpty())
         device.writeVersionFile(versionFile);
 
-    const MediumCheck::UpgradePlan plan =
-        MediumCheck::planUpgrade(device.medium(), optionsFor(device, !versionFile.isEmpty()));
+    const MediumCheck::UpgradePlan plan
+        = MediumCheck::planUpgrade(device.medium(), optionsFor(device, !versionFile.isEmpty()));
     QCOMPARE(plan.taken, taken);
     QCOMPARE(plan.check.verified, verified);
     QCOMPARE(plan.alreadyInstalled, installed);
@@ -259,14 +262,20 @@ void TestMedium::warnings_data()
     QTest::addColumn<QString>("warning");
 
     QTest::newRow("clean medium") << "none" << QString();
-    QTest::newRow("two packages") << "two packages" << "takes the last in name order, update-V2.tar";
-    QTest::newRow("._ file") << "._ file" << "run/upgrade/._update-V1.tar: a \"._\" file";
-    QTest::newRow("upper-case digest") << "upper digest" << "the digest is in upper case";
-    QTest::newRow("upper-case extension") << "upper extension" << "not in lower case";
-    QTest::newRow("byte-order mark") << "bom" << "byte-order mark";
+    QTest::newRow("two packages") << "two packages"
+                                  << "takes the last in name order, update-V2.tar";
+    QTest::newRow("._ file") << "._ file"
+                             << "run/upgrade/._update-V1.tar: a \"._\" file";
+    QTest::newRow("upper-case digest") << "upper digest"
+                                       << "the digest is in upper case";
+    QTest::newRow("upper-case extension") << "upper extension"
+                                          << "not in lower case";
+    QTest::newRow("byte-order mark") << "bom"
+                                     << "byte-order mark";
     QTest::newRow("script without execute bit") << "not executable"
                                                 << "run/recover_script.sh: no execute bit";
-    QTest::newRow("no run folder") << "no run" << "no run/ folder";
+    QTest::newRow("no run folder") << "no run"
+                                   << "no run/ folder";
 }
 
 void TestMedium::warnings()
@@ -276,11 +285,13 @@ void TestMedium::warnings()
     TestDevice device;
     if (trap != QLatin1String("no run")) {
         for (const char *script : {"backup_script.sh", "recover_script.sh", "upgrade_script.sh"})
-            device.writeScript(device.runDir() + QLatin1Char('/') + QLatin1String(script), "exit 0");
+            device.writeScript(device.runDir() + QLatin1Char('/') + QLatin1String(script),
+                               "exit 0");
         addPackage(device, QStringLiteral("update-V1.tar"));
     }
     const QString side = packagePath(device, QStringLiteral("update-V1.tar.md5"));
-    const QByteArray line = TestSupport::md5sumLine(packagePath(device, QStringLiteral("update-V1.tar")));
+    const QByteArray line
+        = TestSupport::md5sumLine(packagePath(device, QStringLiteral("update-V1.tar")));
     if (trap == QLatin1String("two packages"))
         addPackage(device, QStringLiteral("update-V2.tar"));
     if (trap == QLatin1String("._ file"))
@@ -332,29 +343,33 @@ void TestMedium::packUpgradeInstallsByTheReferenceScript()
     QTemporaryDir payload;
     device.writeFile(payload.path() + QStringLiteral("/usr/bin/app"), "new app\n");
     device.writeVersionFile("V1\n");
-    const MediumLayout::Result packed =
-        MediumLayout::packUpgrade(QStringLiteral("V2"), payload.path(), device.medium());
+    const MediumLayout::Result packed
+        = MediumLayout::packUpgrade(QStringLiteral("V2"), payload.path(), device.medium());
     QVERIFY2(packed.ok, qPrintable(packed.error));
     const QString package = packagePath(device, QStringLiteral("update-V2.tar"));
     QCOMPARE(packed.written, QStringList({package, package + QStringLiteral(".md5")}));
-    QCOMPARE(TestSupport::md5sumLine(package),
-             MediumLayout::sideFileLine(TestSupport::md5Of(package), QStringLiteral("update-V2.tar")));
+    QCOMPARE(
+        TestSupport::md5sumLine(package),
+        MediumLayout::sideFileLine(TestSupport::md5Of(package), QStringLiteral("update-V2.tar")));
     QVERIFY(!QFile::exists(package + QStringLiteral(".part")));
 
-    const QString script = QStringLiteral(KORVELLO_SOURCE_DIR) + QStringLiteral("/medium/upgrade_script.sh");
+    const QString script
+        = QStringLiteral(KORVELLO_SOURCE_DIR) + QStringLiteral("/medium/upgrade_script.sh");
     QProcess upgrade;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("KORVELLO_SIM_ROOT"), device.root());
     upgrade.setProcessEnvironment(environment);
-    upgrade.start(QStringLiteral("sh"), {script, QString(), QStringLiteral("update-V2.tar"),
-                                         QStringLiteral("0"), device.medium() + QStringLiteral("/run/upgrade")});
+    upgrade.start(QStringLiteral("sh"),
+                  {script, QString(), QStringLiteral("update-V2.tar"), QStringLiteral("0"),
+                   device.medium() + QStringLiteral("/run/upgrade")});
     QVERIFY(upgrade.waitForFinished(60000));
     QVERIFY2(upgrade.exitCode() == 0, upgrade.readAllStandardError().constData());
     QFile app(device.root() + QStringLiteral("/usr/bin/app"));
     QVERIFY(app.open(QIODevice::ReadOnly));
     QCOMPARE(app.readAll(), QByteArray("new app\n"));
 
-    const MediumCheck::UpgradePlan plan = MediumCheck::planUpgrade(device.medium(), optionsFor(device, true));
+    const MediumCheck::UpgradePlan plan
+        = MediumCheck::planUpgrade(device.medium(), optionsFor(device, true));
     QVERIFY(plan.alreadyInstalled);
 }
 
@@ -378,7 +393,8 @@ void TestMedium::packUpgradeRefuses()
     device.writeFile(payload.path() + QStringLiteral("/usr/bin/app"), "app\n");
     if (carriesVersionFile)
         device.writeFile(payload.path() + QStringLiteral("/etc/version.cfg"), "V2\n");
-    const MediumLayout::Result packed = MediumLayout::packUpgrade(version, payload.path(), device.medium());
+    const MediumLayout::Result packed
+        = MediumLayout::packUpgrade(version, payload.path(), device.medium());
     QVERIFY(!packed.ok);
     QVERIFY(!packed.error.isEmpty());
     QVERIFY(!QDir(device.medium() + QStringLiteral("/run/upgrade")).exists());
@@ -412,10 +428,10 @@ void TestMedium::exitCodes_data()
     QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format";
     QTest::newRow("help check") << QStringList{"help", "check"} << 0 << "--version-file F";
     QTest::newRow("check --help") << QStringList{"check", "--help"} << 0 << "--version-file F";
-    QTest::newRow("unknown option") << QStringList{"check", "/", "--snm", "A7"} << 2
-                                    << "unknown option --snm";
-    QTest::newRow("option without value") << QStringList{"check", "/", "--snum"} << 2
-                                          << "--snum needs a value";
+    QTest::newRow("unknown option")
+        << QStringList{"check", "/", "--snm", "A7"} << 2 << "unknown option --snm";
+    QTest::newRow("option without value")
+        << QStringList{"check", "/", "--snum"} << 2 << "--snum needs a value";
     QTest::newRow("missing medium") << QStringList{"check", "/nonexistent-medium"} << 3
                                     << "/nonexistent-medium: no such folder";
     QTest::newRow("missing version file")
@@ -450,27 +466,34 @@ void TestMedium::predictionMatchesSimulator()
     QFETCH(QByteArray, deviceVersion);
     QFETCH(QString, installed);
     TestDevice device;
-    addBackup(device, QStringLiteral("20240101000000"), QStringLiteral("1"), QStringLiteral("intact"));
-    addBackup(device, QStringLiteral("20240102000000"), QStringLiteral("2"), QStringLiteral("intact"));
-    addBackup(device, QStringLiteral("20240103000000"), QStringLiteral("3"), QStringLiteral("bad digest"));
+    addBackup(device, QStringLiteral("20240101000000"), QStringLiteral("1"),
+              QStringLiteral("intact"));
+    addBackup(device, QStringLiteral("20240102000000"), QStringLiteral("2"),
+              QStringLiteral("intact"));
+    addBackup(device, QStringLiteral("20240103000000"), QStringLiteral("3"),
+              QStringLiteral("bad digest"));
     addPackage(device, QStringLiteral("update-V1.10.tar"));
     addPackage(device, QStringLiteral("update-V1.9.tar"));
     device.writeVersionFile(deviceVersion);
     for (const char *script : {"backup_script.sh", "recover_script.sh", "upgrade_script.sh"})
         device.writeRecordingScript(QLatin1String(script));
 
-    const Run check = runTool({QStringLiteral("check"), device.medium(), QStringLiteral("--snum"),
-                               QLatin1String(kSnum), QStringLiteral("--version-file"),
-                               device.versionFile()});
+    const Run check
+        = runTool({QStringLiteral("check"), device.medium(), QStringLiteral("--snum"),
+                   QLatin1String(kSnum), QStringLiteral("--version-file"), device.versionFile()});
     QCOMPARE(check.exitCode, 0);
     const QString report = check.output;
     const QString index = decision(report, QStringLiteral("^  next index: (\\d+)$"));
-    const QString restores = decision(report, QStringLiteral("^  restores: (\\S+) \\(index \\d+\\)$"));
-    const QString restoresIndex = decision(report, QStringLiteral("^  restores: \\S+ \\(index (\\d+)\\)$"));
+    const QString restores
+        = decision(report, QStringLiteral("^  restores: (\\S+) \\(index \\d+\\)$"));
+    const QString restoresIndex
+        = decision(report, QStringLiteral("^  restores: \\S+ \\(index (\\d+)\\)$"));
     const QString takes = decision(report, QStringLiteral("^  takes: (\\S+)$"));
+    const QString version = decision(report, QStringLiteral("^  package version: \"(.*)\"$"));
     QCOMPARE(decision(report, QStringLiteral("^  already installed: (\\w+)$")), installed);
     QVERIFY2(!index.isEmpty() && !restores.isEmpty() && !takes.isEmpty(), qPrintable(report));
 
+    QByteArray upgradeLog;
     for (int control = 1; control <= 3; ++control) {
         QProcess simulator;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -484,13 +507,14 @@ void TestMedium::predictionMatchesSimulator()
         QByteArray log;
         // A device that already runs the package waits for the medium to go.
         if (control == 3 && installed == QLatin1String("yes")) {
-            QTRY_VERIFY_WITH_TIMEOUT((log += simulator.readAll()).contains("remove upgrade device first"),
-                                     60000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (log += simulator.readAll()).contains("remove upgrade device first"), 60000);
             QVERIFY(QDir(device.medium() + QStringLiteral("/run/upgrade")).removeRecursively());
         }
         QVERIFY(simulator.waitForFinished(60000));
         log += simulator.readAll();
         QVERIFY2(log.contains("reboots now"), log.constData());
+        upgradeLog = log;
     }
 
     QCOMPARE(device.recordedArguments(QStringLiteral("backup_script.sh")).value(2), index);
@@ -501,6 +525,9 @@ void TestMedium::predictionMatchesSimulator()
     QCOMPARE(upgradeRan, installed == QLatin1String("no"));
     if (upgradeRan)
         QCOMPARE(device.recordedArguments(QStringLiteral("upgrade_script.sh")).value(1), takes);
+    const QByteArray latestNote
+        = QStringLiteral("the screen shows: 已經是最新版本: %1\n").arg(version).toUtf8();
+    QCOMPARE(upgradeLog.contains(latestNote), installed == QLatin1String("yes"));
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

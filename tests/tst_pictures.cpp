@@ -50,8 +50,9 @@ QStringList screenLiterals()
             auto matches = literal.globalMatch(QString::fromUtf8(file.readAll()));
             while (matches.hasNext()) {
                 const QString text = matches.next().captured(1);
-                const bool chinese = std::any_of(text.begin(), text.end(),
-                                                 [](QChar c) { return c.unicode() > 0x7f; });
+                const bool chinese = std::any_of(text.begin(), text.end(), [](QChar c) {
+                    return c.unicode() > 0x7f;
+                });
                 if (chinese && !found.contains(text))
                     found << text;
             }
@@ -95,7 +96,8 @@ void TestPictures::textsFitAndHaveGlyphs()
 {
     QFETCH(int, state);
     TestDevice device;
-    const std::unique_ptr<MainWindow> window = ScreenPictures::build(ScreenPictures::states().at(state));
+    const std::unique_ptr<MainWindow> window
+        = ScreenPictures::build(ScreenPictures::states().at(state));
     QList<QWidget *> shown;
     for (QLabel *label : window->findChildren<QLabel *>())
         shown << label;
@@ -128,15 +130,19 @@ void TestPictures::everyScreenTextHasAPicture()
     QVERIFY(literals.contains(QStringLiteral("請拔出升級工具設備...")));
     const QStringList texts = pictureTexts();
     for (const QString &literal : literals)
-        QVERIFY2(!texts.filter(literal).isEmpty(), qPrintable(QStringLiteral("no picture shows ") + literal));
+        QVERIFY2(!texts.filter(literal).isEmpty(),
+                 qPrintable(QStringLiteral("no picture shows ") + literal));
     for (const ScreenPictures::State &state : ScreenPictures::states()) {
         for (const char *text : {state.note, state.renote}) {
             const QString shown = QString::fromUtf8(text);
             if (shown.isEmpty())
                 continue;
-            const bool fromScreens = std::any_of(literals.begin(), literals.end(),
-                                                 [&](const QString &l) { return shown.contains(l); });
-            QVERIFY2(fromScreens, qPrintable(QLatin1String(state.name) + QLatin1String(": ") + shown));
+            const bool fromScreens
+                = std::any_of(literals.begin(), literals.end(), [&](const QString &l) {
+                      return shown.contains(l);
+                  });
+            QVERIFY2(fromScreens,
+                     qPrintable(QLatin1String(state.name) + QLatin1String(": ") + shown));
         }
     }
 }

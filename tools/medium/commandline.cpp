@@ -202,7 +202,8 @@ const QVector<Command> &commands()
 {
     static const QVector<Command> table = {
         {"prepare", kPrepareHelp, {}, prepare},
-        {"pack-upgrade", kPackHelp,
+        {"pack-upgrade",
+         kPackHelp,
          {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook")},
          packUpgrade},
         {"check", kCheckHelp, {QStringLiteral("snum"), QStringLiteral("version-file")}, check},

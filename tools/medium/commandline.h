@@ -11,9 +11,9 @@ namespace MediumCommand {
 
 enum ExitCode {
     kDone = 0,
-    kFailed = 1,         // the medium could not be written
+    kFailed = 1, // the medium could not be written
     kBadArguments = 2,
-    kMissing = 3,        // a folder or file named on the command line is not there
+    kMissing = 3, // a folder or file named on the command line is not there
 };
 
 // arguments without the program name.

@@ -15,10 +15,10 @@ struct Magic
 // The values statfs reports in f_type (linux/magic.h); only the ones a
 // medium or a developer's temporary folder is likely to carry.
 const Magic kMagics[] = {
-    {0x4d44UL, "vfat"},        {0x2011bab0UL, "exfat"}, {0xef53UL, "ext4"},
-    {0x5346544eUL, "ntfs"},    {0x7366746eUL, "ntfs3"}, {0x01021994UL, "tmpfs"},
-    {0x9123683eUL, "btrfs"},   {0x58465342UL, "xfs"},   {0x794c7630UL, "overlay"},
-    {0x65735546UL, "fuse"},    {0xf15f083dUL, "f2fs"},  {0x9660UL, "iso9660"},
+    {0x4d44UL, "vfat"},      {0x2011bab0UL, "exfat"}, {0xef53UL, "ext4"},
+    {0x5346544eUL, "ntfs"},  {0x7366746eUL, "ntfs3"}, {0x01021994UL, "tmpfs"},
+    {0x9123683eUL, "btrfs"}, {0x58465342UL, "xfs"},   {0x794c7630UL, "overlay"},
+    {0x65735546UL, "fuse"},  {0xf15f083dUL, "f2fs"},  {0x9660UL, "iso9660"},
 };
 
 } // namespace

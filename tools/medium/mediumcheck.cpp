@@ -148,8 +148,9 @@ UpgradePlan planUpgrade(const QString &medium, const Options &options)
         return plan;
     plan.check = UpgradeCatalog::checkPackage(plan.folder, plan.taken);
     plan.packageVersion = UpgradeCatalog::extractVersion(plan.taken);
-    plan.alreadyInstalled = plan.check.verified && plan.versionKnown
-                            && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
+    plan.alreadyInstalled
+        = plan.check.verified && plan.versionKnown
+          && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
     return plan;
 }
 

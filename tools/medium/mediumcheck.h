@@ -13,10 +13,10 @@ namespace MediumCheck {
 
 struct Options
 {
-    QString medium;        // the storage root: the folder that holds run/
+    QString medium; // the storage root: the folder that holds run/
     QString snum;
     bool versionKnown = false;
-    QString versionFile;   // read by the device's own rule when versionKnown
+    QString versionFile; // read by the device's own rule when versionKnown
 };
 
 struct Script
@@ -32,9 +32,9 @@ struct BackupPlan
     Script script;
     QString deviceFolder;
     bool folderExists = false;
-    bool folderBlocked = false;   // something other than a folder stands there
-    int nextIndex = 0;            // 0: the device runs no script
-    QString expectedArchive;      // with the placeholder time stamp
+    bool folderBlocked = false; // something other than a folder stands there
+    int nextIndex = 0;          // 0: the device runs no script
+    QString expectedArchive;    // with the placeholder time stamp
     QString expectedSideFile;
 };
 
@@ -42,7 +42,7 @@ struct RestoreCandidate
 {
     BackupCatalog::Candidate candidate;
     bool chosen = false;
-    QString verdict;              // why it is chosen or passed over
+    QString verdict; // why it is chosen or passed over
 };
 
 struct RestorePlan
@@ -50,9 +50,9 @@ struct RestorePlan
     Script script;
     QString deviceFolder;
     bool folderExists = false;
-    QStringList listed;                  // every listed archive, in order
+    QStringList listed;                   // every listed archive, in order
     QVector<RestoreCandidate> candidates; // newest index first
-    QString chosenFileName;              // empty: nothing is restored
+    QString chosenFileName;               // empty: nothing is restored
     int chosenIndex = 0;
 };
 
@@ -61,8 +61,8 @@ struct UpgradePlan
     Script script;
     QString folder;
     bool folderExists = false;
-    QStringList packages;         // in list order
-    QString taken;                // empty: no package
+    QStringList packages; // in list order
+    QString taken;        // empty: no package
     UpgradeCatalog::PackageCheck check;
     QString packageVersion;
     bool versionKnown = false;

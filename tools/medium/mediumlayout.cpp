@@ -79,8 +79,9 @@ Result prepare(const QString &medium, const QString &scriptSource)
 {
     if (!QFileInfo(medium).isDir())
         return failure(QStringLiteral("%1 is not a folder").arg(medium));
-    const QStringList scripts =
-        QDir(scriptSource).entryList(QStringList() << QStringLiteral("*.sh"), QDir::Files, QDir::Name);
+    const QStringList scripts
+        = QDir(scriptSource)
+              .entryList(QStringList() << QStringLiteral("*.sh"), QDir::Files, QDir::Name);
     if (scripts.isEmpty())
         return failure(QStringLiteral("no reference scripts in %1").arg(scriptSource));
     const QString run = medium + QStringLiteral("/run");
@@ -100,8 +101,8 @@ Result prepare(const QString &medium, const QString &scriptSource)
 QString packageName(const QString &version)
 {
     const QString name = QStringLiteral("update-") + version + QStringLiteral(".tar");
-    if (version.isEmpty() || version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\n'))
-        || version.contains(QLatin1Char('\r')))
+    if (version.isEmpty() || version.contains(QLatin1Char('/'))
+        || version.contains(QLatin1Char('\n')) || version.contains(QLatin1Char('\r')))
         return QString();
     if (!QDir::match(QStringLiteral("update-V*.tar"), name)
         || UpgradeCatalog::extractVersion(name) != version)

@@ -14,13 +14,14 @@ constexpr char kEmbeddedScripts[] = ":/medium";
 struct Result
 {
     bool ok = false;
-    QString error;          // one line, set when !ok
-    QStringList written;    // paths, in the order written
+    QString error;       // one line, set when !ok
+    QStringList written; // paths, in the order written
 };
 
 // Copies every "*.sh" of scriptSource into medium/run/, replacing older
 // copies, and makes them executable.
-Result prepare(const QString &medium, const QString &scriptSource = QString::fromLatin1(kEmbeddedScripts));
+Result prepare(const QString &medium,
+               const QString &scriptSource = QString::fromLatin1(kEmbeddedScripts));
 
 // "update-" + version + ".tar"; empty when the version cannot be carried by
 // a package name the device lists and reads back to the same version.

@@ -37,8 +37,9 @@ QString runnerNote(const Script &script)
 QString backupOutcome(const BackupPlan &plan)
 {
     if (plan.folderBlocked)
-        return QStringLiteral("the device folder cannot be made; the screen shows \"創建備份檔夾失敗\""
-                              " and no script runs");
+        return QStringLiteral(
+            "the device folder cannot be made; the screen shows \"創建備份檔夾失敗\""
+            " and no script runs");
     if (plan.nextIndex == BackupCatalog::kNoIndex)
         return QStringLiteral("no next index is left; no script runs");
     if (!plan.script.runnable())
@@ -51,8 +52,9 @@ void renderBackup(QTextStream &out, const Report &report)
     const BackupPlan &plan = report.backup;
     out << "\nBackup\n" << scriptLine(plan.script);
     out << "  device folder " << QDir(report.medium).relativeFilePath(plan.deviceFolder) << ": "
-        << (plan.folderBlocked ? "blocked by a file"
-                               : plan.folderExists ? "exists" : "missing, the device creates it")
+        << (plan.folderBlocked  ? "blocked by a file"
+            : plan.folderExists ? "exists"
+                                : "missing, the device creates it")
         << "\n";
     out << "  next index: " << plan.nextIndex << "\n";
     if (plan.nextIndex != BackupCatalog::kNoIndex)
@@ -67,7 +69,8 @@ QString restoreOutcome(const RestorePlan &plan)
         return QStringLiteral("the screen shows \"備份檔不存在\"; no script runs");
     if (!plan.script.runnable())
         return QStringLiteral("the script cannot run; the screen shows \"數據還原失敗\"");
-    return QStringLiteral("recover_script.sh gets %1 %2").arg(quoted(plan.chosenFileName))
+    return QStringLiteral("recover_script.sh gets %1 %2")
+        .arg(quoted(plan.chosenFileName))
         .arg(quoted(QString::number(plan.chosenIndex)));
 }
 

@@ -17,11 +17,11 @@ enum class Screen { Menu, Backup, Recover, Upgrade };
 
 struct State
 {
-    const char *name;        // the picture's file name without ".png"
+    const char *name; // the picture's file name without ".png"
     Screen screen;
-    const char *note;        // label_note
-    const char *renote;      // label_renote; null: hidden, as the click handler leaves it
-    bool buttonVisible;      // the start button, seen only before the job starts
+    const char *note;   // label_note
+    const char *renote; // label_renote; null: hidden, as the click handler leaves it
+    bool buttonVisible; // the start button, seen only before the job starts
 };
 
 const QVector<State> &states();
