@@ -10,6 +10,8 @@ set -eu
 
 NATIVE_PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5 \
 xvfb xauth fonts-noto-cjk busybox coreutils tar file"
+# qtbase5-dev is Multi-Arch: same, so the arm64 copy installs beside the
+# native one; moc, uic and rcc stay the native ones from qtbase5-dev-tools.
 ARM64_PACKAGES="crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5test5:arm64 \
 qemu-user-static"
 
@@ -17,7 +19,7 @@ want_arm64=no
 for arg in "$@"; do
     case "$arg" in
         --arm64) want_arm64=yes ;;
-        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
         *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -31,13 +33,23 @@ else
     exit 1
 fi
 
+native_arch=$(dpkg --print-architecture)
+
+# A name without an architecture means the native one (or "all"): once arm64
+# is added, dpkg-query answers for both copies of a Multi-Arch package, and
+# the arm64 copy alone must not pass for the native one.
+installed() {
+    case "$1" in
+        *:*) name=${1%%:*}; wanted=${1#*:} ;;
+        *) name=$1; wanted=$native_arch ;;
+    esac
+    dpkg-query -W -f='${db:Status-Abbrev}|${Architecture}\n' "$name" 2>/dev/null \
+        | grep -Eq "^ii *\|($wanted|all)\$"
+}
+
 missing() {
     for pkg in "$@"; do
-        status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
-        case "$status" in
-            *"install ok installed"*) ;;
-            *) printf '%s ' "$pkg" ;;
-        esac
+        installed "$pkg" || printf '%s ' "$pkg"
     done
 }
 
@@ -56,6 +68,8 @@ if [ -z "$todo" ]; then
 fi
 
 echo "install-deps.sh: installing $todo"
+# The package lists must be read again after an architecture is added, and
+# are fetched anyway whenever something is missing.
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $todo >/dev/null
