@@ -118,6 +118,9 @@ RestorePlan planRestore(const QString &medium, const QString &snum)
         plan.candidates.append(entry);
     }
     markChosen(plan.candidates, selection);
+    plan.unindexed = plan.listed;
+    for (const BackupCatalog::Candidate &candidate : selection.candidates)
+        plan.unindexed.removeOne(candidate.fileName);
     if (!selection.chosenPath.isEmpty()) {
         plan.chosenFileName = QFileInfo(selection.chosenPath).fileName();
         plan.chosenIndex = selection.maxIndex;
