@@ -80,11 +80,54 @@ int nextIndex(const QString &folder, bool *listedAny)
     return best + 1;
 }
 
-Selection selectNewestIntact(const QString &folder)
+namespace {
+
+// Pairs a listed archive with its side file by base name, as the device
+// does, so an upper-case extension or a "." inside the name is looked up
+// under a name that may not exist.
+Candidate hashCandidate(const QString &folder, const QString &fileName, int index)
 {
-    // Filled in with the restoration job.
-    Q_UNUSED(folder)
-    return Selection();
+    Candidate candidate;
+    candidate.fileName = fileName;
+    candidate.base = baseName(fileName);
+    candidate.index = index;
+    const QString basePath = folder + QLatin1Char('/') + candidate.base;
+    candidate.archivePath = basePath + QStringLiteral(".tar");
+    candidate.sideFilePath = basePath + QStringLiteral(".md5");
+    candidate.calMd5 = Utils::calculateFileMD5(candidate.archivePath);
+    candidate.fileMd5 = Utils::extractMD5FromFile(candidate.sideFilePath);
+    // An archive that cannot be read must never be restored, even when its
+    // side file yields no digest either: two empty digests do not match.
+    candidate.intact = MediaListing::digestsMatch(candidate.calMd5, candidate.fileMd5);
+    return candidate;
+}
+
+} // namespace
+
+Selection selectNewestIntact(const QString &folder, const CandidateCallback &onHashed)
+{
+    Selection selection;
+    selection.folderExists = QDir(folder).exists();
+    if (!selection.folderExists)
+        return selection;
+    const QStringList archives = listArchives(folder);
+    selection.listedAny = !archives.isEmpty();
+    for (const QString &name : archives) {
+        int index = 0;
+        if (!readIndex(name, &index))
+            continue;
+        const Candidate candidate = hashCandidate(folder, name, index);
+        selection.candidates.append(candidate);
+        if (onHashed)
+            onHashed(candidate);
+        // Strictly greater: an equal index keeps the earlier name (the
+        // earlier time stamp), and an index of 0 or less never wins.
+        if (candidate.intact && candidate.index > selection.maxIndex) {
+            selection.chosenPath = candidate.archivePath;
+            selection.maxIndex = candidate.index;
+        }
+    }
+    return selection;
 }
 
 } // namespace BackupCatalog

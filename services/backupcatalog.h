@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 // The layout of backups on the medium and the rules that read it. No widget
 // here: the screens and the host-side medium tool use the same code.
 //
@@ -47,22 +49,30 @@ struct Candidate
     int index = 0;
     QString archivePath;   // folder/base.tar, the name that is hashed
     QString sideFilePath;  // folder/base.md5
-    QString calMd5;
-    QString fileMd5;
-    bool intact = false;
+    QString calMd5;        // empty when the archive cannot be read
+    QString fileMd5;       // empty when the side file yields no digest
+    bool intact = false;   // both digests present and equal
 };
 
 // The choice of the archive to restore: the intact candidate with the
 // highest positive index; ties go to the first in list order.
 struct Selection
 {
+    bool folderExists = false;     // nothing else is filled in without it
     bool listedAny = false;        // the folder held at least one listed archive
     QVector<Candidate> candidates; // every listed name that carries an index, in order
     QString chosenPath;            // empty when nothing can be restored
-    int maxIndex = 0;
+    int maxIndex = 0;              // index of the chosen archive, 0 when none
 };
 
-Selection selectNewestIntact(const QString &folder);
+// Called for each candidate right after it was hashed, in list order, so a
+// caller's report of it follows the hashing's own diagnostics.
+using CandidateCallback = std::function<void(const Candidate &)>;
+
+// Hashes every candidate of the folder in list order, whatever its index,
+// and keeps the winner. Reads the medium only; creates and changes nothing.
+Selection selectNewestIntact(const QString &folder,
+                             const CandidateCallback &onHashed = CandidateCallback());
 
 } // namespace BackupCatalog
 
