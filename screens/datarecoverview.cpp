@@ -1,5 +1,6 @@
 #include "datarecoverview.h"
 
+#include "backupcatalog.h"
 #include "datarecoverviewform.h"
 #include "rebootcountdown.h"
 #include "screenframe.h"
@@ -8,6 +9,8 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QTimer>
 
 using Screens::kRecover;
 
@@ -75,24 +78,93 @@ int DataRecoverView::runCmdSH()
                              [this](const QString &note) { updateLabelNote(note); });
 }
 
-// --- Restoration procedure: filled in with the restoration job. ---
+// --- Restoration procedure ---
+
+namespace {
+
+// Lets the chosen archive's name be painted before the script blocks the screen.
+constexpr int kRunScriptDelayMs = 1000;
+
+// The restoration job's note texts.
+constexpr char kNoteNoBackup[] = "備份檔不存在";
+constexpr char kNoteChosenLead[] = "備份檔名稱 :";
+constexpr char kNoteRestored[] = "數據還原成功";
+constexpr char kNoteFailed[] = "數據還原失敗";
+
+// Read from the process environment at every job, never kept: whatever
+// starts the tool may set it just before a job. Empty, not null, when unset.
+QString currentSerial()
+{
+    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"),
+                                                          QLatin1String(""));
+}
+
+void logIfDamaged(const BackupCatalog::Candidate &candidate)
+{
+    if (candidate.intact)
+        return;
+    qDebug() << "=== " << "findBackIndex" << "Error  calMd5 " << candidate.calMd5 << " fileMd5 "
+             << candidate.fileMd5;
+}
+
+} // namespace
 
 QString DataRecoverView::findBackIndex(QString folderPath)
 {
-    Q_UNUSED(folderPath)
-    return QString();
+    const BackupCatalog::Selection selection =
+        BackupCatalog::selectNewestIntact(folderPath, logIfDamaged);
+    if (!selection.folderExists)
+        return QString();
+    // maxIndex keeps its value unless at least one archive was listed.
+    if (!selection.listedAny) {
+        qDebug() << "not found right files ";
+        return QString();
+    }
+    qDebug() << "=== " << "findBackIndex" << " maxIndex " << selection.maxIndex;
+    maxIndex = selection.maxIndex;
+    return selection.chosenPath;
 }
 
+// Unlike the backup side this never creates the device folder: a missing
+// folder only means there is nothing to restore.
 void DataRecoverView::checkBackIndex()
 {
+    const QString path = BackupCatalog::deviceFolder(mPathBackData, snum);
+    qDebug() << "=== " << "checkBackIndex" << " path " << path;
+    if (QFileInfo(path).isDir()) {
+        qDebug() << "Path already exists:" << path;
+        backfileName = findBackIndex(path);
+    } else {
+        qDebug() << "Error Path not exists:" << path;
+        updateLabelNote(QString::fromUtf8(kNoteNoBackup));
+    }
+    qDebug() << "=== " << "checkBackIndex" << " backfileName " << backfileName;
 }
 
 void DataRecoverView::doDataRecocery()
 {
-    handleRebootCount();
+    qDebug() << "=== " << "doDataRecocery";
+    snum = currentSerial();
+    qDebug() << "snum:" << snum;
+    backupDir = BackupCatalog::backupDir(mPathBackData);
+    qDebug() << "backupDir :" << backupDir;
+
+    checkBackIndex();
+    if (backfileName.isEmpty()) {
+        updateLabelNote(QString::fromUtf8(kNoteNoBackup));
+        handleRebootCount();
+        return;
+    }
+    updateLabelNote(QString::fromUtf8(kNoteChosenLead) + QFileInfo(backfileName).fileName());
+    QTimer::singleShot(kRunScriptDelayMs, this, &DataRecoverView::slot_toRunSHOut);
 }
 
+// The runner's own failure texts are replaced before the screen repaints:
+// whatever went wrong, the user reads one restoration failure.
 void DataRecoverView::slot_toRunSHOut()
 {
+    qDebug() << "=== " << "slot_toRunSHOut";
+    const int result = runCmdSH();
+    updateLabelNote(QString::fromUtf8(result == 0 ? kNoteRestored : kNoteFailed));
     handleRebootCount();
 }
