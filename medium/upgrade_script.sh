@@ -107,7 +107,8 @@ install_payload() {
 
 run_hook() {
     [ -n "$hook" ] || return 0
-    hook_file=$(mktemp "${TMPDIR:-/tmp}/upgrade-hook.XXXXXX") || fail 1 "cannot create a temporary file"
+    hook_file=$(mktemp "${TMPDIR:-/tmp}/upgrade-hook.XXXXXX") \
+        || fail 1 "cannot create a temporary file"
     tar -xOf "$1" "$hook" > "$hook_file" || fail 1 "cannot read $hook from $1"
     (cd "$ROOT/" && sh "$hook_file" "$1" "$2") || fail 1 "$hook of $1 failed"
     sync

@@ -247,7 +247,8 @@ bool writeSyncStopper(const QString &folder, const Toolbox &tools, int n)
         QStringLiteral("n=$(( $(cat '%1/count' 2>/dev/null || echo 0) + 1 ))\n"
                        "echo \"$n\" > '%1/count'\n"
                        "if [ \"$n\" -eq %2 ]; then\n"
-                       "    echo \"$PPID $$\" > '%1/stopped.new' && mv '%1/stopped.new' '%1/stopped'\n"
+                       "    echo \"$PPID $$\" > '%1/stopped.new'\n"
+                       "    mv '%1/stopped.new' '%1/stopped'\n"
                        "    exec sleep 600\n"
                        "fi\n"
                        "exec '%3' \"$@\"")
@@ -260,7 +261,8 @@ bool writeSyncStopper(const QString &folder, const Toolbox &tools, int n)
 // trap of the script runs.
 bool cutPower(const QString &folder)
 {
-    const QList<QByteArray> pids = readAll(folder + QStringLiteral("/stopped")).simplified().split(' ');
+    const QList<QByteArray> pids
+        = readAll(folder + QStringLiteral("/stopped")).simplified().split(' ');
     if (pids.size() != 2)
         return false;
     return ::kill(pids.at(0).toInt(), SIGKILL) == 0 && ::kill(pids.at(1).toInt(), SIGKILL) == 0;
@@ -314,7 +316,8 @@ void TestScripts::initTestCase()
     QProcess list;
     list.start(busybox, QStringList() << QStringLiteral("--list"));
     QVERIFY(list.waitForFinished(kRunTimeoutMs));
-    QStringList applets = QString::fromLatin1(list.readAllStandardOutput()).split(QLatin1Char('\n'));
+    QStringList applets
+        = QString::fromLatin1(list.readAllStandardOutput()).split(QLatin1Char('\n'));
     applets.removeAll(QString());
     QVERIFY(applets.contains(QStringLiteral("tar")));
     const QStringList never = {QStringLiteral("reboot"), QStringLiteral("halt"),
@@ -426,8 +429,8 @@ void TestScripts::interruptedBackup()
     changeData(device, "third");
     QVERIFY2(runSim(device, 2, box.path, &output), qPrintable(output));
     QVERIFY2(output.contains(shows(QStringLiteral("數據還原成功"))), qPrintable(output));
-    QVERIFY2(output.contains(archiveName(QLatin1String(kOldStamp), 1) + QStringLiteral(" (index 1)")),
-             qPrintable(output));
+    const QString firstArchive = archiveName(QLatin1String(kOldStamp), 1);
+    QVERIFY2(output.contains(firstArchive + QStringLiteral(" (index 1)")), qPrintable(output));
     QCOMPARE(snapshot(dataDir(device)), firstBackup);
 }
 
@@ -457,9 +460,9 @@ void TestScripts::interruptedRestoration()
              0);
     changeData(device, "later");
     const QStringList current = snapshot(dataDir(device));
-    const QStringList arguments = QStringList()
-                                  << QLatin1String(kSnum) << archiveName(QLatin1String(kOldStamp), 1)
-                                  << QStringLiteral("1") << device.runDir() + QStringLiteral("/data");
+    const QStringList arguments
+        = QStringList() << QLatin1String(kSnum) << archiveName(QLatin1String(kOldStamp), 1)
+                        << QStringLiteral("1") << device.runDir() + QStringLiteral("/data");
 
     QTemporaryDir wrappers;
     QVERIFY(writeSyncStopper(wrappers.path(), box, stopAtSync));
@@ -473,7 +476,8 @@ void TestScripts::interruptedRestoration()
     QCOMPARE(snapshot(dataDir(device)), newDataIn ? backedUp : current);
 
     QString output;
-    QCOMPARE(runScript(device, box.path, QStringLiteral("recover_script.sh"), arguments, &output), 0);
+    QCOMPARE(runScript(device, box.path, QStringLiteral("recover_script.sh"), arguments, &output),
+             0);
     QCOMPARE(snapshot(dataDir(device)), backedUp);
     QCOMPARE(entriesIn(device.root(), QStringLiteral("data.*")), QStringList());
 }
@@ -566,7 +570,8 @@ void TestScripts::upgrade()
     const QString package = makePackage(
         device, maker, QStringLiteral("V2.0"),
         QStringLiteral("mkdir -p \"$KORVELLO_SIM_ROOT/var/lib/app\" || exit 1\n"
-                       "printf '%s %s\\n' \"${1##*/}\" \"$2\" > \"$KORVELLO_SIM_ROOT/var/lib/app/hooked\"\n"));
+                       "printf '%s %s\\n' \"${1##*/}\" \"$2\" \\\n"
+                       "    > \"$KORVELLO_SIM_ROOT/var/lib/app/hooked\"\n"));
     QVERIFY(QFileInfo::exists(package + QStringLiteral(".md5")));
 
     QString output;
@@ -592,7 +597,8 @@ void TestScripts::upgradeRefused_data()
     QTest::newRow("hook fails") << "V2.0" << "exit 3" << "" << 1 << "install.sh of";
     QTest::newRow("payload carries the version file")
         << "V2.0" << "" << "etc/version.cfg" << 7 << "carries etc/version.cfg";
-    QTest::newRow("no version in the name") << "" << "" << "" << 7 << "no version in the package name";
+    QTest::newRow("no version in the name")
+        << "" << "" << "" << 7 << "no version in the package name";
 }
 
 void TestScripts::upgradeRefused()
@@ -661,7 +667,10 @@ void TestScripts::backupRefused()
                          QStringLiteral("echo 'tar must not run' >&2; exit 99")));
     if (fat) {
         QVERIFY(writeWrapper(wrappers.path(), QStringLiteral("stat"), box,
-                             QStringLiteral("[ \"$1 $2 $3\" = '-f -c %t' ] && { echo 4d44; exit 0; }\n"
+                             QStringLiteral("if [ \"$1 $2 $3\" = '-f -c %t' ]; then\n"
+                                            "    echo 4d44\n"
+                                            "    exit 0\n"
+                                            "fi\n"
                                             "exec '%1' \"$@\"")
                                  .arg(box.stat)));
     }
@@ -671,7 +680,8 @@ void TestScripts::backupRefused()
              qPrintable(output));
     QVERIFY2(output.contains(message), qPrintable(output));
     QVERIFY2(output.contains(QStringLiteral("Exit Code: %1").arg(exitCode)), qPrintable(output));
-    QVERIFY2(output.contains(shows(QStringLiteral("數據備份中，請稍後..."))), qPrintable(output));
+    const QString busyNote = QStringLiteral("數據備份中，請稍後...");
+    QVERIFY2(output.contains(shows(busyNote)), qPrintable(output));
     QVERIFY(!output.contains(QStringLiteral("tar must not run")));
     QCOMPARE(entriesIn(deviceFolder(device), QStringLiteral("*")), QStringList());
 }
