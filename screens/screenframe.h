@@ -54,7 +54,8 @@ void armAutoStart(Screen *screen, void (Screen::*autoSlot)(), QPushButton *butto
     if (traits.autoRunLog)
         qDebug() << "=== " << traits.className << traits.autoRunLog;
     hideButton(button);
-    QTimer::singleShot(Screens::kAutoStartDelayMs, screen, autoSlot);
+    // From 2000 ms on Qt picks a coarse timer, which may fire up to 5 % early.
+    QTimer::singleShot(Screens::kAutoStartDelayMs, Qt::PreciseTimer, screen, autoSlot);
 }
 
 // The click handler. The load timer fires only after the handler has
