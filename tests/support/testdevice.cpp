@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -36,6 +37,8 @@ QString mediumPath(const QString &root, int devType)
 
 QMutex sLogMutex;
 QStringList sLogLines;
+QList<qint64> sLogTimes;
+QElapsedTimer sLogClock;
 QtMessageHandler sPassOn = nullptr;
 
 void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
@@ -43,6 +46,7 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
     {
         QMutexLocker lock(&sLogMutex);
         sLogLines << message;
+        sLogTimes << sLogClock.elapsed();
     }
     if (sPassOn)
         sPassOn(type, context, message);
@@ -267,10 +271,22 @@ int LogCapture::count(const QString &text) const
     return n;
 }
 
+qint64 LogCapture::elapsedAt(const QString &text) const
+{
+    QMutexLocker lock(&sLogMutex);
+    for (int i = 0; i < sLogLines.size(); ++i) {
+        if (sLogLines.at(i).contains(text))
+            return sLogTimes.at(i);
+    }
+    return -1;
+}
+
 void LogCapture::clear()
 {
     QMutexLocker lock(&sLogMutex);
     sLogLines.clear();
+    sLogTimes.clear();
+    sLogClock.start();
 }
 
 } // namespace TestSupport

@@ -79,6 +79,9 @@ public:
     QStringList lines() const;
     bool contains(const QString &text) const;
     int count(const QString &text) const;
+    // Milliseconds from the capture's start (or its last clear()) to the
+    // first line containing text, or -1 when there is none.
+    qint64 elapsedAt(const QString &text) const;
     void clear();
 
 private:
