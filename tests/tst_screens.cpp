@@ -1,0 +1,286 @@
+#include "databackupview.h"
+#include "datarecoverview.h"
+#include "dataupgradeview.h"
+#include "formexpect.h"
+#include "newdataupgradeview.h"
+#include "testdevice.h"
+#include "utils.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMetaMethod>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::LogCapture;
+
+namespace {
+
+// Generous upper bounds: the machine may be busy with other builds.
+const int kSlackMs = 1500;
+const QString kLoadLine = QStringLiteral("===  slot_toLoadTimeOut");
+
+std::unique_ptr<QWidget> makeScreen(const QString &className)
+{
+    if (className == QLatin1String("DataBackupView"))
+        return std::make_unique<DataBackupView>();
+    if (className == QLatin1String("DataRecoverView"))
+        return std::make_unique<DataRecoverView>();
+    if (className == QLatin1String("DataUpgradeView"))
+        return std::make_unique<DataUpgradeView>();
+    return std::make_unique<NewDataUpgradeView>();
+}
+
+QString buttonOf(const QString &className)
+{
+    if (className == QLatin1String("DataBackupView"))
+        return QStringLiteral("pb_backup");
+    if (className == QLatin1String("DataRecoverView"))
+        return QStringLiteral("pb_recover");
+    if (className == QLatin1String("DataUpgradeView"))
+        return QStringLiteral("pb_upgraded");
+    return QStringLiteral("pb_update");
+}
+
+QStringList methodsOf(const QWidget &screen)
+{
+    const QMetaObject *meta = screen.metaObject();
+    QStringList methods;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QMetaMethod method = meta->method(i);
+        const char *access = method.access() == QMetaMethod::Public ? "public " : "private ";
+        methods << QLatin1String(access) + QLatin1String(method.methodSignature());
+    }
+    return methods;
+}
+
+template <typename Screen>
+void checkNoteSetter()
+{
+    Screen screen;
+    LogCapture log;
+    auto *renote = screen.template findChild<QLabel *>(QStringLiteral("label_renote"));
+    screen.updateLabelNote(QStringLiteral("x y"));
+    QCOMPARE(screen.template findChild<QLabel *>(QStringLiteral("label_note"))->text(),
+             QStringLiteral("x y"));
+    QVERIFY(!renote->isHidden());
+    QVERIFY(log.lines().isEmpty());
+}
+
+} // namespace
+
+class TestScreens : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void form_data();
+    void form();
+    void storageRoot_data();
+    void storageRoot();
+    void autoStart_data();
+    void autoStart();
+    void click_data();
+    void click();
+    void noteSetter();
+    void alternateScreenButton();
+};
+
+void TestScreens::cleanup()
+{
+    Utils::setSDevType(0);
+    Utils::setSDevControlType(0);
+}
+
+void TestScreens::form_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QStringList>("order");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("buttonText");
+    QTest::addColumn<QStringList>("methods");
+    QTest::newRow("backup") << "DataBackupView"
+        << QStringList{"label_title", "pb_backup", "label_note", "label_renote"}
+        << "數據備份" << "開始備份"
+        << QStringList{"private on_pb_backup_clicked()", "private slot_autoBackUpTimeOut()",
+                       "private slot_toLoadTimeOut()", "private slot_toCheckTimeOut()",
+                       "private slot_toRebootCountTimeOut()"};
+    QTest::newRow("restoration") << "DataRecoverView"
+        << QStringList{"label_title", "label_renote", "label_note", "pb_recover"}
+        << "數據還原" << "開始還原"
+        << QStringList{"private on_pb_recover_clicked()", "private slot_toLoadTimeOut()",
+                       "private slot_toRebootCountTimeOut()", "private slot_toRunSHOut()",
+                       "private slot_autoBackUpTimeOut()"};
+    QTest::newRow("upgrade") << "DataUpgradeView"
+        << QStringList{"label_note", "label_title", "pb_upgraded", "label_renote"}
+        << "軟體升級" << "開始升級"
+        << QStringList{"public slot_autoBackUpTimeOut()", "public slot_toLoadTimeOut()",
+                       "public slot_toRunSHOut()", "public slot_startSHOut()",
+                       "public slot_toRebootCountTimeOut()", "private on_pb_upgraded_clicked()"};
+    QTest::newRow("alternate upgrade") << "NewDataUpgradeView"
+        << QStringList{"label_renote", "label_title", "pb_update", "label_note"}
+        << "數據備份" << "開始備份" << QStringList{"private on_pb_update_clicked()"};
+}
+
+void TestScreens::form()
+{
+    QFETCH(QString, className);
+    QFETCH(QStringList, order);
+    QFETCH(QString, title);
+    QFETCH(QString, buttonText);
+    QFETCH(QStringList, methods);
+    TestDevice device;
+    const std::unique_ptr<QWidget> screen = makeScreen(className);
+
+    QCOMPARE(screen->objectName(), className);
+    QCOMPARE(screen->size(), QSize(1920, 720));
+    QCOMPARE(screen->windowTitle(), QStringLiteral("Form"));
+    QCOMPARE(FormExpect::childOrder(screen.get()), order);
+    QCOMPARE(methodsOf(*screen), methods);
+
+    using FormExpect::Widget;
+    const QString label = FormExpect::labelStyleSheet();
+    const Qt::Alignment centred = Qt::AlignCenter;
+    const QList<Widget> widgets = {
+        {"label_title", "QLabel", {0, 40, 1920, 81}, 18, 75, label, title, centred},
+        {"label_note", "QLabel", {0, 190, 1920, 81}, 16, 50, label, "", centred},
+        {"label_renote", "QLabel", {0, 310, 1920, 81}, 16, 50, label, "", centred},
+        {buttonOf(className), "QPushButton", {800, 450, 320, 81}, 18, 0,
+         FormExpect::buttonStyleSheet(), buttonText, {}}};
+    for (const Widget &widget : widgets)
+        QVERIFY2(FormExpect::mismatch(screen.get(), widget).isEmpty(),
+                 qPrintable(widget.name + QStringLiteral(": ")
+                            + FormExpect::mismatch(screen.get(), widget)));
+}
+
+void TestScreens::storageRoot_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<int>("devType");
+    QTest::addColumn<QString>("root");
+    QTest::newRow("backup, sd card") << "DataBackupView" << 1 << "/mnt/sdcard/mmcblk1p1";
+    QTest::newRow("restoration, type 2") << "DataRecoverView" << 2 << "/mnt/usb/sda1";
+    QTest::newRow("upgrade, usb") << "DataUpgradeView" << 0 << "/mnt/usb/sda1";
+    QTest::newRow("alternate, sd card") << "NewDataUpgradeView" << 1 << "/mnt/sdcard/mmcblk1p1";
+    QTest::newRow("alternate, type 2") << "NewDataUpgradeView" << 2 << "/mnt/usb/sda1";
+}
+
+void TestScreens::storageRoot()
+{
+    QFETCH(QString, className);
+    QFETCH(int, devType);
+    QFETCH(QString, root);
+    TestDevice device;
+    Utils::setSDevType(devType);
+    LogCapture log;
+    const std::unique_ptr<QWidget> screen = makeScreen(className);
+    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  %1  mPathBackData  \"%2\"")
+                                          .arg(className, device.root() + root)));
+}
+
+void TestScreens::autoStart_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<int>("control");
+    QTest::addColumn<QString>("clickLine");   // empty: the handler writes none
+    QTest::addColumn<int>("loadDelay");       // -1: nothing starts
+    QTest::newRow("backup, 1") << "DataBackupView" << 1 << "" << 100;
+    QTest::newRow("restoration, 2") << "DataRecoverView" << 2 << "===  on_pb_recover_clicked"
+                                    << 100;
+    QTest::newRow("upgrade, 3") << "DataUpgradeView" << 3 << " ==== on_pb_upgraded_clicked" << 500;
+    QTest::newRow("backup, 0") << "DataBackupView" << 0 << "" << -1;
+    QTest::newRow("restoration, 3") << "DataRecoverView" << 3 << "" << -1;
+    QTest::newRow("upgrade, 2") << "DataUpgradeView" << 2 << "" << -1;
+}
+
+void TestScreens::autoStart()
+{
+    QFETCH(QString, className);
+    QFETCH(int, control);
+    QFETCH(QString, clickLine);
+    QFETCH(int, loadDelay);
+    TestDevice device;
+    Utils::setSDevControlType(control);
+    LogCapture log;
+    const std::unique_ptr<QWidget> screen = makeScreen(className);
+    const bool starts = loadDelay >= 0;
+    QCOMPARE(screen->findChild<QWidget *>(buttonOf(className))->isHidden(), starts);
+    const int autoRunLines = log.count(QStringLiteral("===  DataUpgradeView auto run "));
+    QCOMPARE(autoRunLines, starts && className == QLatin1String("DataUpgradeView") ? 1 : 0);
+
+    if (!starts) {
+        QTest::qWait(2000 + 500 + 100);
+        QVERIFY(!log.contains(kLoadLine));
+        QCOMPARE(screen->findChild<QLabel *>(QStringLiteral("label_note"))->text(), QString());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(kLoadLine), 2000 + loadDelay + 10 * kSlackMs);
+    const qint64 loaded = log.elapsedAt(kLoadLine);
+    const qint64 clicked = clickLine.isEmpty() ? loaded - loadDelay : log.elapsedAt(clickLine);
+    QVERIFY2(clicked >= 2000 && clicked <= 2000 + kSlackMs, qPrintable(QString::number(clicked)));
+    QVERIFY2(loaded - clicked >= loadDelay && loaded - clicked <= loadDelay + kSlackMs,
+             qPrintable(QString::number(loaded - clicked)));
+}
+
+void TestScreens::click_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("busyText");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("loadDelay");
+    QTest::newRow("backup") << "DataBackupView" << "數據備份中，請稍後..." << QStringList() << 100;
+    QTest::newRow("restoration") << "DataRecoverView" << "還原中，請稍後..."
+                                 << QStringList{"===  on_pb_recover_clicked"} << 100;
+    QTest::newRow("upgrade") << "DataUpgradeView" << "升級包檢測中，請稍後..."
+                             << QStringList{" ==== on_pb_upgraded_clicked"} << 500;
+}
+
+// The handler only prepares: the job starts from the load timer, after the
+// busy text has had its chance to be painted.
+void TestScreens::click()
+{
+    QFETCH(QString, className);
+    QFETCH(QString, busyText);
+    QFETCH(QStringList, lines);
+    QFETCH(int, loadDelay);
+    TestDevice device;
+    const std::unique_ptr<QWidget> screen = makeScreen(className);
+    auto *button = screen->findChild<QPushButton *>(buttonOf(className));
+    LogCapture log;
+
+    button->click();
+    QVERIFY(button->isHidden());
+    QCOMPARE(screen->findChild<QLabel *>(QStringLiteral("label_note"))->text(), busyText);
+    QVERIFY(screen->findChild<QLabel *>(QStringLiteral("label_renote"))->isHidden());
+    QCOMPARE(log.lines(), lines);
+
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(kLoadLine), loadDelay + 10 * kSlackMs);
+    const qint64 loaded = log.elapsedAt(kLoadLine);
+    QVERIFY2(loaded >= loadDelay && loaded <= loadDelay + kSlackMs,
+             qPrintable(QString::number(loaded)));
+}
+
+void TestScreens::noteSetter()
+{
+    TestDevice device;
+    checkNoteSetter<DataBackupView>();
+    checkNoteSetter<DataRecoverView>();
+    checkNoteSetter<DataUpgradeView>();
+}
+
+void TestScreens::alternateScreenButton()
+{
+    TestDevice device;
+    NewDataUpgradeView screen;
+    LogCapture log;
+    screen.findChild<QPushButton *>(QStringLiteral("pb_update"))->click();
+    QVERIFY(screen.findChild<QPushButton *>(QStringLiteral("pb_update"))->isHidden());
+    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  on_pb_update_clicked")));
+    QCOMPARE(screen.findChild<QLabel *>(QStringLiteral("label_note"))->text(), QString());
+    QCOMPARE(screen.findChild<QLabel *>(QStringLiteral("label_renote"))->text(), QString());
+}
+
+KORVELLO_TEST_MAIN(TestScreens)
+#include "tst_screens.moc"
