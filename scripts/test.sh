@@ -12,8 +12,10 @@ extra=""
 if [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-sanitize
     extra="-DKORVELLO_SANITIZE=ON"
-    # A report ends the test with a failure; leaks count as reports.
-    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1"
+    # A report ends the test with a failure; leaks count as reports, except
+    # the offscreen platform's own, which are only recognised in full stacks.
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1:fast_unwind_on_malloc=0"
+    export LSAN_OPTIONS="suppressions=$(pwd)/tests/support/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
 # shellcheck disable=SC2086
