@@ -7,7 +7,6 @@
 #include "utils.h"
 
 #include <QApplication>
-#include <QMetaMethod>
 #include <QtTest>
 
 using TestSupport::LogCapture;
@@ -53,7 +52,6 @@ private slots:
     void dispatch();
     void buttons_data();
     void buttons();
-    void switchItemsShow();
 };
 
 void TestMainWindow::cleanup()
@@ -102,15 +100,9 @@ void TestMainWindow::window()
              QStringList({"label", "label_title", "pb_backup", "pb_restoration", "pb_upgrade",
                           "label_ver"}));
 
-    const QMetaObject *meta = window.metaObject();
-    QStringList names;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
-        const QMetaMethod method = meta->method(i);
-        QCOMPARE(method.access(), QMetaMethod::Private);
-        names << QString::fromLatin1(method.methodSignature());
-    }
-    QCOMPARE(names, QStringList({"on_pb_backup_clicked()", "on_pb_restoration_clicked()",
-                                 "on_pb_upgrade_clicked()"}));
+    QCOMPARE(FormExpect::slotsOf(window),
+             QStringList({"private on_pb_backup_clicked()", "private on_pb_restoration_clicked()",
+                          "private on_pb_upgrade_clicked()"}));
 }
 
 void TestMainWindow::dispatch_data()
@@ -189,15 +181,6 @@ void TestMainWindow::buttons()
     QVERIFY(QMetaObject::invokeMethod(&window, handler.toLatin1().constData()));
     QCOMPARE(screensOf(window), QStringList(screen));
     QCOMPARE(window.findChild<QWidget *>(screen), opened);
-}
-
-void TestMainWindow::switchItemsShow()
-{
-    MainWindow window;
-    window.switchItemsShow(false);
-    QCOMPARE(hiddenMenuItems(window), kMenuItems);
-    QVERIFY(!window.findChild<QWidget *>("label")->isHidden());
-    QVERIFY(!window.findChild<QWidget *>("label_ver")->isHidden());
     window.switchItemsShow(true);
     QCOMPARE(hiddenMenuItems(window), QStringList());
 }

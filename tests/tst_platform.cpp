@@ -7,26 +7,18 @@
 
 namespace {
 
-// Puts the platform layer back as KORVELLO_TEST_MAIN left it, whatever a
-// test did to it: a stub reboot and the guard root.
-class PlatformRestorer
+// Puts the layer back as KORVELLO_TEST_MAIN left it, whatever a test did.
+struct PlatformRestorer
 {
-public:
-    PlatformRestorer()
-        : mRoot(Platform::rootPath())
-        , mProgram(Platform::rebootProgram())
-    {
-    }
+    const QString root = Platform::rootPath();
+    const QString program = Platform::rebootProgram();
     ~PlatformRestorer()
     {
-        Platform::setRootPath(mRoot);
-        Platform::setRebootProgram(mProgram);
+        Platform::setRootPath(root);
+        Platform::setRebootProgram(program);
         Platform::setRebootHandler(nullptr);
+        Utils::setSDevType(0);
     }
-
-private:
-    QString mRoot;
-    QString mProgram;
 };
 
 } // namespace
@@ -36,58 +28,51 @@ class TestPlatform : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
     void resolve_data();
     void resolve();
     void rebootReachesSystem_data();
     void rebootReachesSystem();
-    void rebootRunsStubOnce();
+    void rebootHandlerReplacesProgram();
 };
-
-void TestPlatform::cleanup()
-{
-    Utils::setSDevType(0);
-}
 
 void TestPlatform::resolve_data()
 {
     QTest::addColumn<QString>("root");
     QTest::addColumn<int>("devType");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("device, usb") << "" << 0 << "/mnt/usb/sda1";
-    QTest::newRow("device, sd card") << "" << 1 << "/mnt/sdcard/mmcblk1p1";
-    QTest::newRow("slash is no prefix") << "/" << 0 << "/mnt/usb/sda1";
-    QTest::newRow("simulated") << "/tmp/dev" << 1 << "/tmp/dev/mnt/sdcard/mmcblk1p1";
-    QTest::newRow("trailing slashes") << "/tmp/dev//" << 2 << "/tmp/dev/mnt/usb/sda1";
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("medium");
+    QTest::newRow("device, usb") << "" << 0 << "" << "/mnt/usb/sda1";
+    QTest::newRow("device, sd card") << "" << 1 << "" << "/mnt/sdcard/mmcblk1p1";
+    QTest::newRow("slash is no prefix") << "/" << 0 << "" << "/mnt/usb/sda1";
+    QTest::newRow("simulated") << "/tmp/dev" << 1 << "/tmp/dev" << "/mnt/sdcard/mmcblk1p1";
+    QTest::newRow("trailing slashes") << "/tmp/dev//" << 2 << "/tmp/dev" << "/mnt/usb/sda1";
 }
 
-// Only strings are built here: nothing under the real /mnt is touched.
+// Only strings are built here: nothing under the real /mnt or /etc is touched.
 void TestPlatform::resolve()
 {
     QFETCH(QString, root);
     QFETCH(int, devType);
-    QFETCH(QString, expected);
+    QFETCH(QString, prefix);
+    QFETCH(QString, medium);
     PlatformRestorer restorer;
     Platform::setRootPath(root);
     Utils::setSDevType(devType);
 
-    QCOMPARE(Utils::getDevicePath(), expected);
-    const QString prefix = expected.left(expected.indexOf(QLatin1String("/mnt")));
-    QCOMPARE(Platform::resolve(QLatin1String(DevicePaths::kVersionFile)),
-             prefix + QStringLiteral("/etc/version.cfg"));
+    QCOMPARE(Utils::getDevicePath(), prefix + medium);
+    QCOMPARE(Platform::resolve(DevicePaths::kVersionFile), prefix + "/etc/version.cfg");
 }
 
 void TestPlatform::rebootReachesSystem_data()
 {
-    QTest::addColumn<QString>("program");  // %1: a temporary folder
+    QTest::addColumn<QString>("program");  // %1: a folder holding a stub "reboot"
     QTest::addColumn<bool>("handler");
     QTest::addColumn<bool>("reaches");
-    QTest::newRow("default") << "reboot" << false << true;
+    QTest::newRow("by PATH") << "reboot" << false << true;
     QTest::newRow("by PATH, with a handler") << "reboot" << true << false;
     QTest::newRow("stub") << "%1/reboot" << false << false;
     QTest::newRow("missing stub") << "%1/none/reboot" << false << false;
     QTest::newRow("link to the system's") << "%1/link" << false << true;
-    QTest::newRow("the system's own") << "/usr/sbin/reboot" << false << true;
 }
 
 void TestPlatform::rebootReachesSystem()
@@ -96,19 +81,11 @@ void TestPlatform::rebootReachesSystem()
     QFETCH(bool, handler);
     QFETCH(bool, reaches);
     const QString system = QStandardPaths::findExecutable(QStringLiteral("reboot"));
-    if (reaches && program.startsWith(QLatin1Char('/')) && !QFileInfo::exists(program))
+    if (program.endsWith("/link") && system.isEmpty())
         QSKIP("no reboot command on this machine");
     QTemporaryDir dir;
-    QFile stub(dir.path() + QStringLiteral("/reboot"));
-    QVERIFY(stub.open(QIODevice::WriteOnly));
-    stub.write("#!/bin/sh\nexit 0\n");
-    stub.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    stub.close();
-    if (program.endsWith(QLatin1String("/link"))) {
-        if (system.isEmpty())
-            QSKIP("no reboot command on this machine");
-        QFile::link(system, dir.path() + QStringLiteral("/link"));
-    }
+    TestDevice().writeScript(dir.path() + "/reboot", QStringLiteral("exit 0"));
+    QFile::link(system, dir.path() + "/link");
     PlatformRestorer restorer;
     Platform::setRebootProgram(program.arg(dir.path()));
     if (handler)
@@ -117,7 +94,7 @@ void TestPlatform::rebootReachesSystem()
     QCOMPARE(Platform::rebootReachesSystem(), reaches);
 }
 
-void TestPlatform::rebootRunsStubOnce()
+void TestPlatform::rebootHandlerReplacesProgram()
 {
     const int before = TestSupport::rebootCount();
     Platform::reboot();

@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMetaMethod>
 #include <QMetaType>
 #include <QPushButton>
 #include <QRect>
@@ -50,6 +51,19 @@ inline QStringList childOrder(const QWidget *parent)
             names << child->objectName();
     }
     return names;
+}
+
+// The methods a class adds to its base's meta-object, with their access.
+inline QStringList slotsOf(const QObject &object)
+{
+    const QMetaObject *meta = object.metaObject();
+    QStringList methods;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QMetaMethod method = meta->method(i);
+        const char *access = method.access() == QMetaMethod::Public ? "public " : "private ";
+        methods << QLatin1String(access) + QLatin1String(method.methodSignature());
+    }
+    return methods;
 }
 
 inline QString mismatch(const QWidget *parent, const Widget &expected)
