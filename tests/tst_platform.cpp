@@ -32,7 +32,6 @@ private slots:
     void resolve();
     void rebootReachesSystem_data();
     void rebootReachesSystem();
-    void rebootHandlerReplacesProgram();
 };
 
 void TestPlatform::resolve_data()
@@ -92,20 +91,6 @@ void TestPlatform::rebootReachesSystem()
         Platform::setRebootHandler([] {});
 
     QCOMPARE(Platform::rebootReachesSystem(), reaches);
-}
-
-void TestPlatform::rebootHandlerReplacesProgram()
-{
-    const int before = TestSupport::rebootCount();
-    Platform::reboot();
-    QCOMPARE(TestSupport::rebootCount(), before + 1);
-
-    PlatformRestorer restorer;
-    int handled = 0;
-    Platform::setRebootHandler([&handled] { ++handled; });
-    Platform::reboot();
-    QCOMPARE(handled, 1);
-    QCOMPARE(TestSupport::rebootCount(), before + 1);
 }
 
 KORVELLO_TEST_MAIN(TestPlatform)

@@ -49,8 +49,6 @@ private slots:
     void cleanup();
     void form_data();
     void form();
-    void storageRoot_data();
-    void storageRoot();
     void autoStart_data();
     void autoStart();
     void click_data();
@@ -70,6 +68,7 @@ void TestScreens::form_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("buttonText");
     QTest::addColumn<QStringList>("methods");
+    QTest::addColumn<int>("devType");
     const QString p = QStringLiteral("private ");
     const QString auto_ = QStringLiteral("slot_autoBackUpTimeOut()");
     const QString load = QStringLiteral("slot_toLoadTimeOut()");
@@ -79,20 +78,21 @@ void TestScreens::form_data()
         << QStringList{"label_title", "pb_backup", "label_note", "label_renote"}
         << "數據備份" << "開始備份"
         << QStringList{p + "on_pb_backup_clicked()", p + auto_, p + load,
-                       p + "slot_toCheckTimeOut()", p + reboot};
+                       p + "slot_toCheckTimeOut()", p + reboot} << 1;
     QTest::newRow("restoration") << "DataRecoverView"
         << QStringList{"label_title", "label_renote", "label_note", "pb_recover"}
         << "數據還原" << "開始還原"
-        << QStringList{p + "on_pb_recover_clicked()", p + load, p + reboot, p + runSH, p + auto_};
+        << QStringList{p + "on_pb_recover_clicked()", p + load, p + reboot, p + runSH, p + auto_}
+        << 2;
     QTest::newRow("upgrade") << "DataUpgradeView"
         << QStringList{"label_note", "label_title", "pb_upgraded", "label_renote"}
         << "軟體升級" << "開始升級"
         << QStringList{"public " + auto_, "public " + load, "public " + runSH,
                        "public slot_startSHOut()", "public " + reboot,
-                       p + "on_pb_upgraded_clicked()"};
+                       p + "on_pb_upgraded_clicked()"} << 0;
     QTest::newRow("alternate upgrade") << "NewDataUpgradeView"
         << QStringList{"label_renote", "label_title", "pb_update", "label_note"}
-        << "數據備份" << "開始備份" << QStringList{p + "on_pb_update_clicked()"};
+        << "數據備份" << "開始備份" << QStringList{p + "on_pb_update_clicked()"} << 1;
 }
 
 void TestScreens::form()
@@ -102,8 +102,14 @@ void TestScreens::form()
     QFETCH(QString, title);
     QFETCH(QString, buttonText);
     QFETCH(QStringList, methods);
+    QFETCH(int, devType);
     TestDevice device;
+    Utils::setSDevType(devType);
+    LogCapture log;
     const std::unique_ptr<QWidget> screen = makeScreen(className);
+    const QString root = devType == 1 ? "/mnt/sdcard/mmcblk1p1" : "/mnt/usb/sda1";
+    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  %1  mPathBackData  \"%2\"")
+                                          .arg(className, device.root() + root)));
 
     QCOMPARE(screen->objectName(), className);
     QCOMPARE(screen->size(), QSize(1920, 720));
@@ -121,31 +127,6 @@ void TestScreens::form()
         const QString differs = FormExpect::mismatch(screen.get(), widget);
         QVERIFY2(differs.isEmpty(), qPrintable(widget.name + ": " + differs));
     }
-}
-
-void TestScreens::storageRoot_data()
-{
-    QTest::addColumn<QString>("className");
-    QTest::addColumn<int>("devType");
-    QTest::addColumn<QString>("root");
-    QTest::newRow("backup, sd card") << "DataBackupView" << 1 << "/mnt/sdcard/mmcblk1p1";
-    QTest::newRow("restoration, type 2") << "DataRecoverView" << 2 << "/mnt/usb/sda1";
-    QTest::newRow("upgrade, usb") << "DataUpgradeView" << 0 << "/mnt/usb/sda1";
-    QTest::newRow("alternate, sd card") << "NewDataUpgradeView" << 1 << "/mnt/sdcard/mmcblk1p1";
-    QTest::newRow("alternate, type 2") << "NewDataUpgradeView" << 2 << "/mnt/usb/sda1";
-}
-
-void TestScreens::storageRoot()
-{
-    QFETCH(QString, className);
-    QFETCH(int, devType);
-    QFETCH(QString, root);
-    TestDevice device;
-    Utils::setSDevType(devType);
-    LogCapture log;
-    const std::unique_ptr<QWidget> screen = makeScreen(className);
-    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  %1  mPathBackData  \"%2\"")
-                                          .arg(className, device.root() + root)));
 }
 
 void TestScreens::autoStart_data()
