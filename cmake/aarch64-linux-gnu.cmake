@@ -23,8 +23,9 @@ if(NOT EXISTS ${KORVELLO_QT_HOST_BINS}/moc OR NOT EXISTS ${KORVELLO_QT_HOST_BINS
                         "run scripts/install-deps.sh --arm64")
 endif()
 
-# Programs are searched on the host, libraries, headers and packages only
-# among the target's.
+# Programs come from the host. Libraries, headers and packages are looked for
+# under the cross C library's root first, then in /usr, where
+# CMAKE_LIBRARY_ARCHITECTURE keeps the search in the aarch64-linux-gnu folders.
 set(CMAKE_FIND_ROOT_PATH /usr/${KORVELLO_TARGET_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
