@@ -6,6 +6,17 @@
 
 namespace ScriptRunner {
 
+namespace {
+
+// Spelled out rather than streamed: not every Qt 5 release registers the
+// enumerator names of QProcess::ExitStatus with the debug stream.
+const char *exitStatusName(QProcess::ExitStatus status)
+{
+    return status == QProcess::NormalExit ? "QProcess::NormalExit" : "QProcess::CrashExit";
+}
+
+} // namespace
+
 QString scriptPath(const ScreenTraits &traits, const QString &storageRoot)
 {
     return storageRoot + QStringLiteral("/run/") + QString::fromLatin1(traits.scriptName);
@@ -54,7 +65,7 @@ int run(const ScreenTraits &traits, const QString &storageRoot, const QStringLis
     }
     qDebug() << "Script execution completed";
     logOutput(process.readAllStandardOutput(), process.readAllStandardError());
-    qDebug() << "Exit Status:" << process.exitStatus();
+    qDebug() << "Exit Status:" << exitStatusName(process.exitStatus());
     qDebug() << "Exit Code:" << process.exitCode();
     return process.exitCode();
 }
