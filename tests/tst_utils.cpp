@@ -1,12 +1,10 @@
+#include "platform.h"
 #include "testdevice.h"
 #include "utils.h"
 
 #include <QApplication>
-#include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QtTest>
 
-#include <climits>
 #include <cstdio>
 #include <functional>
 #include <unistd.h>
@@ -30,9 +28,8 @@ QByteArray captureStdout(const std::function<void()> &call)
     fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
-    QFile written(sink.fileName());
-    written.open(QIODevice::ReadOnly);
-    return written.readAll();
+    sink.seek(0);
+    return sink.readAll();
 }
 
 } // namespace
@@ -45,21 +42,27 @@ private slots:
     void cleanup();
     void profileSetters_data();
     void profileSetters();
-    void storageRoot_data();
-    void storageRoot();
+    void devicePaths_data();
+    void devicePaths();
+    void rebootReachesSystem_data();
+    void rebootReachesSystem();
     void readVersion_data();
     void readVersion();
-    void calculateMd5_data();
-    void calculateMd5();
-    void extractMd5_data();
-    void extractMd5();
+    void md5_data();
+    void md5();
     void versionText();
+
+private:
+    // The stub that KORVELLO_TEST_MAIN installed before the test object exists.
+    const QString mRebootStub = Platform::rebootProgram();
 };
 
 void TestUtils::cleanup()
 {
     Utils::setSDevType(0);
     Utils::setSDevControlType(0);
+    Platform::setRebootProgram(mRebootStub);
+    Platform::setRebootHandler(nullptr);
 }
 
 void TestUtils::profileSetters_data()
@@ -70,13 +73,12 @@ void TestUtils::profileSetters_data()
     QTest::newRow("type 2") << false << 2 << true;
     QTest::newRow("type 3") << false << 3 << false;
     QTest::newRow("type -1") << false << -1 << false;
-    QTest::newRow("type INT_MIN") << false << INT_MIN << false;
     QTest::newRow("control 3") << true << 3 << true;
     QTest::newRow("control 4") << true << 4 << false;
     QTest::newRow("control -1") << true << -1 << false;
 }
 
-// Refused values leave the profile at 0 and write nothing.
+// A refused value leaves the profile at 0 and writes nothing.
 void TestUtils::profileSetters()
 {
     QFETCH(bool, control);
@@ -91,38 +93,79 @@ void TestUtils::profileSetters()
     QCOMPARE(log.lines(), stored ? QStringList(line) : QStringList());
 }
 
-void TestUtils::storageRoot_data()
+void TestUtils::devicePaths_data()
 {
+    QTest::addColumn<QString>("root");    // %1: a simulated device
     QTest::addColumn<int>("devType");
-    QTest::addColumn<QString>("root");
-    QTest::addColumn<int>("upgradeDirOn");  // medium with run/upgrade; -1 none, 9 a plain file
+    QTest::addColumn<QString>("medium");
+    QTest::addColumn<int>("upgradeOn");   // device type whose medium has run/upgrade; 9: a file
     QTest::addColumn<bool>("exists");
-    QTest::newRow("usb") << 0 << "/mnt/usb/sda1" << 0 << true;
-    QTest::newRow("sd card") << 1 << "/mnt/sdcard/mmcblk1p1" << 1 << true;
-    QTest::newRow("sd card, folder on usb") << 1 << "/mnt/sdcard/mmcblk1p1" << 0 << false;
-    QTest::newRow("type 2 is usb") << 2 << "/mnt/usb/sda1" << 0 << true;
-    QTest::newRow("no folder") << 0 << "/mnt/usb/sda1" << -1 << false;
-    QTest::newRow("a file") << 0 << "/mnt/usb/sda1" << 9 << false;
+    const QString usb = QStringLiteral("/mnt/usb/sda1");
+    const QString sd = QStringLiteral("/mnt/sdcard/mmcblk1p1");
+    QTest::newRow("usb") << "%1" << 0 << usb << 0 << true;
+    QTest::newRow("sd card") << "%1" << 1 << sd << 1 << true;
+    QTest::newRow("sd card, folder on usb") << "%1" << 1 << sd << 0 << false;
+    QTest::newRow("type 2 is usb, trailing slashes") << "%1//" << 2 << usb << 0 << true;
+    QTest::newRow("a file") << "%1" << 0 << usb << 9 << false;
+    QTest::newRow("device's own") << "" << 1 << sd << -1 << false;
+    QTest::newRow("slash is no prefix") << "/" << 0 << usb << -1 << false;
 }
 
-void TestUtils::storageRoot()
+void TestUtils::devicePaths()
 {
-    QFETCH(int, devType);
     QFETCH(QString, root);
-    QFETCH(int, upgradeDirOn);
+    QFETCH(int, devType);
+    QFETCH(QString, medium);
+    QFETCH(int, upgradeOn);
     QFETCH(bool, exists);
     TestDevice device;
-    if (upgradeDirOn == 9)
+    if (upgradeOn == 9)
         device.writeFile(device.runDir(0) + QStringLiteral("/upgrade"), "x");
-    else if (upgradeDirOn >= 0)
-        QDir().mkpath(device.runDir(upgradeDirOn) + QStringLiteral("/upgrade"));
+    else if (upgradeOn >= 0)
+        QDir().mkpath(device.runDir(upgradeOn) + QStringLiteral("/upgrade"));
+    // The device's destructor puts the root back.
+    Platform::setRootPath(QString(root).replace("%1", device.root()));
     Utils::setSDevType(devType);
+    const QString prefix = root.contains("%1") ? device.root() : QString();
     LogCapture log;
 
-    QCOMPARE(Utils::getDevicePath(), device.root() + root);
+    QCOMPARE(Utils::getDevicePath(), prefix + medium);
+    QCOMPARE(Platform::resolve(DevicePaths::kVersionFile), prefix + "/etc/version.cfg");
+    if (prefix.isEmpty())
+        return;  // the device's own paths are only built, never looked at
     QCOMPARE(Utils::checkUpgradeDirExists(), exists);
+    QCOMPARE(QFileInfo(prefix + medium + "/run/upgrade").isDir(), exists);  // nothing created
     QVERIFY(log.lines().isEmpty());
-    QVERIFY(upgradeDirOn != -1 || !QFileInfo::exists(device.root() + root + "/run"));
+}
+
+void TestUtils::rebootReachesSystem_data()
+{
+    QTest::addColumn<QString>("program");  // %1: a folder holding a stub "reboot"
+    QTest::addColumn<bool>("handler");
+    QTest::addColumn<bool>("reaches");
+    QTest::newRow("by PATH") << "reboot" << false << true;
+    QTest::newRow("by PATH, with a handler") << "reboot" << true << false;
+    QTest::newRow("stub") << "%1/reboot" << false << false;
+    QTest::newRow("link to the system's") << "%1/link" << false << true;
+}
+
+// The guard every test executable runs before anything else.
+void TestUtils::rebootReachesSystem()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, handler);
+    QFETCH(bool, reaches);
+    const QString system = QStandardPaths::findExecutable(QStringLiteral("reboot"));
+    if (program.endsWith("/link") && system.isEmpty())
+        QSKIP("no reboot command on this machine");
+    QTemporaryDir dir;
+    TestDevice().writeScript(dir.path() + "/reboot", QStringLiteral("exit 0"));
+    QFile::link(system, dir.path() + "/link");
+    Platform::setRebootProgram(QString(program).replace("%1", dir.path()));
+    if (handler)
+        Platform::setRebootHandler([] {});
+
+    QCOMPARE(Platform::rebootReachesSystem(), reaches);
 }
 
 void TestUtils::readVersion_data()
@@ -132,8 +175,7 @@ void TestUtils::readVersion_data()
     QTest::addColumn<QString>("printed");     // %1: the file's path
     QTest::newRow("first line") << QByteArray("V1.0.3\nV9\n") << "V1.0.3" << "";
     QTest::newRow("no final line feed") << QByteArray("V1.0.3") << "V1.0." << "";
-    QTest::newRow("CR LF keeps the CR") << QByteArray("V1.0.3\r\n") << "V1.0.3\r" << "";
-    QTest::newRow("blanks stay") << QByteArray(" V1.0.3 \n") << " V1.0.3 " << "";
+    QTest::newRow("blanks and CR stay") << QByteArray(" V1.0.3 \r\n") << " V1.0.3 \r" << "";
     QTest::newRow("cut at NUL") << QByteArray("V1\0.0.3\n", 8) << "V1" << "";
     QTest::newRow("UTF-8") << QByteArray("版本2\n") << QString::fromUtf8("版本2") << "";
     QTest::newRow("only a line feed") << QByteArray("\n") << "" << "";
@@ -155,86 +197,70 @@ void TestUtils::readVersion()
     const QByteArray out = captureStdout([&version] { version = Utils::ReadVersionFromFile(); });
 
     QCOMPARE(version, expected);
-    QCOMPARE(QString::fromLocal8Bit(out), printed.isEmpty() ? "" : printed.arg(device.versionFile()));
+    QCOMPARE(QString::fromLocal8Bit(out), QString(printed).replace("%1", device.versionFile()));
     QVERIFY(log.lines().isEmpty());
 }
 
-void TestUtils::calculateMd5_data()
+void TestUtils::md5_data()
 {
-    QTest::addColumn<QByteArray>("content");  // "-": no file, "/": a folder
-    QTest::newRow("empty") << QByteArray("");
-    QTest::newRow("short") << QByteArray("abc\n");
+    QTest::addColumn<QByteArray>("data");     // "-": no data file
+    QTest::addColumn<QByteArray>("side");     // "-": no side file; "md5sum": what md5sum writes
+    QTest::addColumn<QString>("expected");    // "md5sum": md5sum's digest of the data
+    QTest::addColumn<QStringList>("logged");  // %1: data file, %2: side file, %3: its first line
     QByteArray large(3 * 1024 * 1024 + 7, '\0');
     for (int i = 0; i < large.size(); ++i)
         large[i] = char(i * 7 + i / 1000);
-    QTest::newRow("many blocks") << large;
-    QTest::newRow("missing") << QByteArray("-");
-    QTest::newRow("a folder") << QByteArray("/");
-}
-
-// The digest agrees with real md5sum, and so does the side file md5sum wrote.
-void TestUtils::calculateMd5()
-{
-    QFETCH(QByteArray, content);
-    TestDevice device;
-    const QString data = device.root() + QStringLiteral("/data.tar");
-    if (content == "/")
-        QDir().mkpath(data);
-    else if (content != "-")
-        device.writeFile(data, content);
-    LogCapture log;
-    const QString digest = Utils::calculateFileMD5(data);
-
-    if (content == "-" || content == "/") {
-        QVERIFY(digest.isNull());
-        QCOMPARE(log.lines(), QStringList(QStringLiteral("Failed to open file: \"%1\"").arg(data)));
-        return;
-    }
-    QCOMPARE(digest, TestSupport::md5Of(data));
-    TestSupport::writeSideFile(data, data + ".md5");
-    QCOMPARE(Utils::extractMD5FromFile(data + ".md5"), digest);
-}
-
-void TestUtils::extractMd5_data()
-{
-    QTest::addColumn<QByteArray>("content");  // "-": no file
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("logged");      // %1: side file, %2: first line
+    const QByteArray sum = "md5sum";
     const QString digest = QString::fromLatin1(kDigest);
-    const QString noDigest = QStringLiteral("No valid MD5 found in line: \"%2\"");
-    const QString empty = QStringLiteral("MD5 file is empty: \"%1\"");
-    QTest::newRow("md5sum form") << kDigest + "  data.tar\n" << digest << "";
-    QTest::newRow("alone, no line feed") << kDigest << digest << "";
-    QTest::newRow("CR LF") << kDigest + "  data.tar\r\n" << digest << "";
-    QTest::newRow("leading blank") << " " + kDigest + "\n" << digest << "";
-    QTest::newRow("40 characters") << kDigest + "abcdef01\n" << digest << "";
-    QTest::newRow("after a label") << "MD5 (data.tar) = " + kDigest << digest << "";
-    QTest::newRow("after an upper-case run") << "0123456789ABCDEF0123456789ABCDEF " + kDigest
-                                             << digest << "";
-    QTest::newRow("upper case") << kDigest.toUpper() + "  data.tar\n" << QString() << noDigest;
-    QTest::newRow("31 characters") << kDigest.left(31) + "\n" << QString() << noDigest;
-    QTest::newRow("second line") << "\n" + kDigest + "\n" << QString() << empty;
-    QTest::newRow("empty file") << QByteArray("") << QString() << empty;
-    QTest::newRow("missing") << QByteArray("-") << QString() << "Failed to open MD5 file: \"%1\"";
+    const QStringList noDigest = {"No valid MD5 found in line: \"%3\""};
+    QTest::newRow("md5sum, empty data") << QByteArray("") << sum << "md5sum" << QStringList();
+    QTest::newRow("md5sum, many blocks") << large << sum << "md5sum" << QStringList();
+    QTest::newRow("alone, no line feed") << QByteArray() << kDigest << digest << QStringList();
+    QTest::newRow("leading blank") << QByteArray() << " " + kDigest + "\n" << digest
+                                   << QStringList();
+    QTest::newRow("40 characters") << QByteArray() << kDigest + "abcdef01\n" << digest
+                                   << QStringList();
+    QTest::newRow("upper case, CR LF") << QByteArray() << kDigest.toUpper() + "  data.tar\r\n"
+                                       << QString() << noDigest;
+    QTest::newRow("31 characters") << QByteArray() << kDigest.left(31) + "\n" << QString()
+                                   << noDigest;
+    QTest::newRow("second line") << QByteArray() << "\n" + kDigest + "\n" << QString()
+                                 << QStringList{"MD5 file is empty: \"%2\""};
+    QTest::newRow("missing") << QByteArray("-") << QByteArray("-") << QString()
+        << QStringList{"Failed to open file: \"%1\"", "Failed to open MD5 file: \"%2\""};
 }
 
-void TestUtils::extractMd5()
+// The digest of the data agrees with real md5sum's; the side file's digest is
+// the first run of 32 lowercase hexadecimal characters in its first line.
+void TestUtils::md5()
 {
-    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, side);
     QFETCH(QString, expected);
-    QFETCH(QString, logged);
+    QFETCH(QStringList, logged);
     TestDevice device;
-    const QString side = device.root() + QStringLiteral("/data.tar.md5");
-    if (content != "-")
-        device.writeFile(side, content);
+    const QString dataPath = device.root() + QStringLiteral("/data.tar");
+    const QString sidePath = dataPath + QStringLiteral(".md5");
+    if (data != "-")
+        device.writeFile(dataPath, data);
+    if (side == "md5sum")
+        TestSupport::writeSideFile(dataPath, sidePath);
+    else if (side != "-")
+        device.writeFile(sidePath, side);
+    const QString sum = TestSupport::md5Of(dataPath);
+    if (expected == "md5sum")
+        expected = sum;
     LogCapture log;
 
-    const QString md5 = Utils::extractMD5FromFile(side);
-    QCOMPARE(md5, expected);
-    QCOMPARE(md5.isNull(), expected.isNull());
-    const QString firstLine = QString::fromLatin1(content).section(QLatin1Char('\n'), 0, 0);
-    const QString line = QString(logged).replace("%1", side).replace("%2", firstLine);
-    QCOMPARE(log.lines(), line.isEmpty() ? QStringList() : QStringList(line));
+    const QString calculated = Utils::calculateFileMD5(dataPath);
+    QCOMPARE(calculated, sum);
+    QCOMPARE(calculated.isNull(), data == "-");
+    const QString extracted = Utils::extractMD5FromFile(sidePath);
+    QCOMPARE(extracted, expected);
+    QCOMPARE(extracted.isNull(), expected.isNull());
+    const QString firstLine = QString::fromLatin1(side).section(QRegularExpression("\r?\n"), 0, 0);
+    logged.replaceInStrings("%1", dataPath).replaceInStrings("%2", sidePath);
+    QCOMPARE(log.lines(), logged.replaceInStrings("%3", firstLine));
 }
 
 void TestUtils::versionText()
