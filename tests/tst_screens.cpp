@@ -1,12 +1,15 @@
 #include "databackupview.h"
 #include "datarecoverview.h"
 #include "dataupgradeview.h"
-#include "formexpect.h"
+#include "mainwindow.h"
 #include "newdataupgradeview.h"
+#include "rebootcountdown.h"
 #include "testdevice.h"
 #include "utils.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 #include <memory>
@@ -17,9 +20,13 @@ namespace {
 
 const int kSlackMs = 1500;  // the machine may be busy with other builds
 const QString kLoadLine = QStringLiteral("===  slot_toLoadTimeOut");
+const QString kTickLine = QStringLiteral("===  handleRebootCount  rebootCount  %1");
+const QStringList kMenuItems = {"label_title", "pb_backup", "pb_restoration", "pb_upgrade"};
 
-std::unique_ptr<QWidget> makeScreen(const QString &className)
+std::unique_ptr<QWidget> make(const QString &className)
 {
+    if (className == "MainWindow")
+        return std::make_unique<MainWindow>();
     if (className == "DataBackupView")
         return std::make_unique<DataBackupView>();
     if (className == "DataRecoverView")
@@ -29,15 +36,50 @@ std::unique_ptr<QWidget> makeScreen(const QString &className)
     return std::make_unique<NewDataUpgradeView>();
 }
 
-QPushButton *buttonOf(const QWidget &screen)
-{
-    return screen.findChild<QPushButton *>();
-}
-
 QLabel *line(const QWidget &screen, const char *name)
 {
     return screen.findChild<QLabel *>(QLatin1String(name));
 }
+
+// Direct children only: a screen must hang on the window, not on its central widget.
+QStringList childNames(const QWidget &parent, bool screens = false)
+{
+    QStringList names;
+    for (const QObject *child : parent.children()) {
+        const QString className = QLatin1String(child->metaObject()->className());
+        if (child->isWidgetType() && screens == className.startsWith("Data"))
+            names << (screens ? className : child->objectName());
+    }
+    return names;
+}
+
+QStringList hiddenMenuItems(const MainWindow &window)
+{
+    QStringList hidden;
+    for (const QString &name : kMenuItems) {
+        if (window.findChild<QWidget *>(name)->isHidden())
+            hidden << name;
+    }
+    return hidden;
+}
+
+// The upgrade screen's last step after "already the latest version", with
+// the count spent: it holds while the medium is inserted.
+struct RemovalFixture : QObject
+{
+    QLabel renote;
+    int rebootCount = 0;
+    bool mediumInserted = true;
+
+    void handleRebootCount()
+    {
+        RebootCountdown::tick(this, &RemovalFixture::handleRebootCount, &renote, rebootCount,
+                              [this] {
+                                  return RebootCountdown::FinalStep{
+                                      QStringLiteral("等待設備重啟"), mediumInserted};
+                              });
+    }
+};
 
 } // namespace
 
@@ -46,14 +88,21 @@ class TestScreens : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void cleanup();
-    void form_data();
-    void form();
-    void autoStart_data();
-    void autoStart();
-    void click_data();
-    void click();
+    void widgets_data();
+    void widgets();
+    void openScreen_data();
+    void openScreen();
+    void lifecycle_data();
+    void lifecycle();
+    void waitsForRemoval();
 };
+
+void TestScreens::init()
+{
+    TestSupport::resetRebootCount();
+}
 
 void TestScreens::cleanup()
 {
@@ -61,157 +110,272 @@ void TestScreens::cleanup()
     Utils::setSDevControlType(0);
 }
 
-void TestScreens::form_data()
+void TestScreens::widgets_data()
 {
-    QTest::addColumn<QString>("className");
-    QTest::addColumn<QStringList>("order");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("buttonText");
-    QTest::addColumn<QStringList>("methods");
-    QTest::addColumn<int>("devType");
-    const QString p = QStringLiteral("private ");
-    const QString auto_ = QStringLiteral("slot_autoBackUpTimeOut()");
-    const QString load = QStringLiteral("slot_toLoadTimeOut()");
-    const QString reboot = QStringLiteral("slot_toRebootCountTimeOut()");
-    const QString runSH = QStringLiteral("slot_toRunSHOut()");
-    QTest::newRow("backup") << "DataBackupView"
-        << QStringList{"label_title", "pb_backup", "label_note", "label_renote"}
-        << "數據備份" << "開始備份"
-        << QStringList{p + "on_pb_backup_clicked()", p + auto_, p + load,
-                       p + "slot_toCheckTimeOut()", p + reboot} << 1;
-    QTest::newRow("restoration") << "DataRecoverView"
-        << QStringList{"label_title", "label_renote", "label_note", "pb_recover"}
-        << "數據還原" << "開始還原"
-        << QStringList{p + "on_pb_recover_clicked()", p + load, p + reboot, p + runSH, p + auto_}
-        << 2;
-    QTest::newRow("upgrade") << "DataUpgradeView"
-        << QStringList{"label_note", "label_title", "pb_upgraded", "label_renote"}
-        << "軟體升級" << "開始升級"
-        << QStringList{"public " + auto_, "public " + load, "public " + runSH,
-                       "public slot_startSHOut()", "public " + reboot,
-                       p + "on_pb_upgraded_clicked()"} << 0;
-    QTest::newRow("alternate upgrade") << "NewDataUpgradeView"
-        << QStringList{"label_renote", "label_title", "pb_update", "label_note"}
-        << "數據備份" << "開始備份" << QStringList{p + "on_pb_update_clicked()"} << 1;
-}
-
-void TestScreens::form()
-{
-    QFETCH(QString, className);
-    QFETCH(QStringList, order);
-    QFETCH(QString, title);
-    QFETCH(QString, buttonText);
-    QFETCH(QStringList, methods);
-    QFETCH(int, devType);
-    TestDevice device;
-    Utils::setSDevType(devType);
-    LogCapture log;
-    const std::unique_ptr<QWidget> screen = makeScreen(className);
-    const QString root = devType == 1 ? "/mnt/sdcard/mmcblk1p1" : "/mnt/usb/sda1";
-    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  %1  mPathBackData  \"%2\"")
-                                          .arg(className, device.root() + root)));
-
-    QCOMPARE(screen->objectName(), className);
-    QCOMPARE(screen->size(), QSize(1920, 720));
-    QCOMPARE(screen->windowTitle(), QStringLiteral("Form"));
-    QCOMPARE(FormExpect::childOrder(screen.get()), order);
-    QCOMPARE(FormExpect::slotsOf(*screen), methods);
-    const QString label = FormExpect::labelStyleSheet();
-    const QList<FormExpect::Widget> widgets = {
-        {"label_title", "QLabel", {0, 40, 1920, 81}, 18, 75, label, title, Qt::AlignCenter},
-        {"label_note", "QLabel", {0, 190, 1920, 81}, 16, 50, label, "", Qt::AlignCenter},
-        {"label_renote", "QLabel", {0, 310, 1920, 81}, 16, 50, label, "", Qt::AlignCenter},
-        {buttonOf(*screen)->objectName(), "QPushButton", {800, 450, 320, 81}, 18, 0,
-         FormExpect::buttonStyleSheet(), buttonText, {}}};
-    for (const FormExpect::Widget &widget : widgets) {
-        const QString differs = FormExpect::mismatch(screen.get(), widget);
-        QVERIFY2(differs.isEmpty(), qPrintable(widget.name + ": " + differs));
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("name");       // the form's own name: the form itself
+    QTest::addColumn<int>("index");          // in creation order, which is stacking order
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<int>("pointSize");      // 0: the default font
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QString>("styleSheet");
+    QTest::addColumn<QString>("text");       // the form's own: its window title
+    QTest::addColumn<int>("alignment");      // labels only
+    // Written out here, not taken from the code that builds the forms.
+    const QString label = QStringLiteral("color: rgb(238, 238, 236);");
+    const QString button = QStringLiteral(
+        "QPushButton{\n\tbackground-color: rgb(238, 238, 236);\n\tcolor: rgb(0, 0, 0);\n"
+        "  border-radius: 10px;  \nborder:none;\n}\nQPushButton:pressed{\n"
+        "\tbackground-color: rgb(186, 189, 182);\n\tcolor: rgb(0, 0, 0);\n"
+        "  border-radius: 10px;  \nborder:none;\n}");
+    const int centred = Qt::AlignCenter;
+    const int left = Qt::AlignLeft | Qt::AlignVCenter;
+    auto row = [](const QString &form, const QString &name, int index, const QRect &geometry,
+                  int pointSize, int weight, const QString &styleSheet, const QString &text,
+                  int alignment) {
+        QTest::addRow("%s %s", qPrintable(form), qPrintable(name)) << form << name << index
+            << geometry << pointSize << weight << styleSheet << text << alignment;
+    };
+    const QString menu = QStringLiteral("MainWindow");
+    row(menu, menu, -1, {0, 0, 1920, 720}, 0, 50, "", "MainWindow", 0);
+    row(menu, "label", 0, {0, 0, 1920, 720}, 0, 50, "background-color: rgb(0, 0, 0);", "", left);
+    row(menu, "label_title", 1, {0, 40, 1920, 81}, 18, 75, label, "工程維護工具", centred);
+    row(menu, "pb_backup", 2, {290, 250, 320, 220}, 18, 50, button, "數據備份", 0);
+    row(menu, "pb_restoration", 3, {800, 250, 320, 220}, 18, 50, button, "數據還原", 0);
+    row(menu, "pb_upgrade", 4, {1310, 250, 320, 220}, 18, 50, button, "軟體升級", 0);
+    row(menu, "label_ver", 5, {20, 640, 1001, 61}, 16, 50, label, Utils::getVerStr(), left);
+    // Form, title, button text, then the widgets in creation order.
+    const QList<QStringList> screens = {
+        {"DataBackupView", "數據備份", "開始備份", "label_title", "pb_backup", "label_note",
+         "label_renote"},
+        {"DataRecoverView", "數據還原", "開始還原", "label_title", "label_renote", "label_note",
+         "pb_recover"},
+        {"DataUpgradeView", "軟體升級", "開始升級", "label_note", "label_title", "pb_upgraded",
+         "label_renote"},
+        {"NewDataUpgradeView", "數據備份", "開始備份", "label_renote", "label_title", "pb_update",
+         "label_note"}};
+    for (const QStringList &screen : screens) {
+        const QString form = screen[0];
+        const QString pb = screen.filter(QRegularExpression("^pb_")).first();
+        auto at = [&screen](const QString &name) { return screen.indexOf(name) - 3; };
+        row(form, form, -1, {0, 0, 1920, 720}, 0, 50, "", "Form", 0);
+        row(form, "label_title", at("label_title"), {0, 40, 1920, 81}, 18, 75, label, screen[1],
+            centred);
+        row(form, "label_note", at("label_note"), {0, 190, 1920, 81}, 16, 50, label, "", centred);
+        row(form, "label_renote", at("label_renote"), {0, 310, 1920, 81}, 16, 50, label, "",
+            centred);
+        row(form, pb, at(pb), {800, 450, 320, 81}, 18, 50, button, screen[2], 0);
     }
 }
 
-void TestScreens::autoStart_data()
+void TestScreens::widgets()
 {
-    QTest::addColumn<QString>("className");
-    QTest::addColumn<int>("control");
-    QTest::addColumn<QString>("clickLine");  // empty: the handler writes none
-    QTest::addColumn<int>("loadDelay");      // -1: nothing starts
-    QTest::newRow("backup, 1") << "DataBackupView" << 1 << "" << 100;
-    QTest::newRow("restoration, 2") << "DataRecoverView" << 2 << "===  on_pb_recover_clicked"
-                                    << 100;
-    QTest::newRow("upgrade, 3") << "DataUpgradeView" << 3 << " ==== on_pb_upgraded_clicked" << 500;
-    QTest::newRow("backup, 0") << "DataBackupView" << 0 << "" << -1;
-    QTest::newRow("restoration, 3") << "DataRecoverView" << 3 << "" << -1;
-    QTest::newRow("upgrade, 2") << "DataUpgradeView" << 2 << "" << -1;
+    QFETCH(QString, form);
+    QFETCH(QString, name);
+    QFETCH(int, index);
+    QFETCH(QRect, geometry);
+    QFETCH(int, pointSize);
+    QFETCH(int, weight);
+    QFETCH(QString, styleSheet);
+    QFETCH(QString, text);
+    QFETCH(int, alignment);
+    TestDevice device;
+    const std::unique_ptr<QWidget> top = make(form);
+    const QWidget *widget = name == form ? top.get() : top->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->objectName(), name);
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->font().pointSize(), pointSize ? pointSize : QFont().pointSize());
+    QCOMPARE(widget->font().weight(), weight);
+    QCOMPARE(widget->styleSheet(), styleSheet);
+    if (widget == top.get()) {
+        QCOMPARE(widget->windowTitle(), text);
+        return;
+    }
+    const QWidget *parent = widget->parentWidget();
+    QCOMPARE(parent->objectName(), form == "MainWindow" ? QString("centralwidget") : form);
+    QCOMPARE(childNames(*parent).indexOf(name), index);
+    QCOMPARE(widget->inherits("QPushButton"), name.startsWith("pb_"));
+    if (auto *label = qobject_cast<const QLabel *>(widget)) {
+        QCOMPARE(label->text(), text);
+        QCOMPARE(int(label->alignment()), alignment);
+        return;
+    }
+    auto *button = qobject_cast<const QPushButton *>(widget);
+    QCOMPARE(button->text(), text);
+    QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // no stretch
+    policy.setHeightForWidth(QPushButton().sizePolicy().hasHeightForWidth());
+    QCOMPARE(button->sizePolicy(), policy);
+    QCOMPARE(button->minimumSize(), QSize(178, 50));
+    QCOMPARE(button->focusPolicy(), Qt::NoFocus);
 }
 
-// Matching control value: the button is never seen, the click handler runs
-// 2000 ms after construction and the job its load delay later.
-void TestScreens::autoStart()
+void TestScreens::openScreen_data()
 {
-    QFETCH(QString, className);
+    QTest::addColumn<int>("control");  // 0: opened by a press of the menu button
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<int>("loadDelay");
+    QTest::newRow("control 1") << 1 << "pb_backup" << "DataBackupView" << 100;
+    QTest::newRow("control 2") << 2 << "pb_restoration" << "DataRecoverView" << 100;
+    QTest::newRow("control 3") << 3 << "pb_upgrade" << "DataUpgradeView" << 500;
+    QTest::newRow("press pb_backup") << 0 << "pb_backup" << "DataBackupView" << 100;
+    QTest::newRow("press pb_restoration") << 0 << "pb_restoration" << "DataRecoverView" << 100;
+    QTest::newRow("press pb_upgrade") << 0 << "pb_upgrade" << "DataUpgradeView" << 500;
+}
+
+// A control value opens its screen while the window is built, before it is
+// shown, and the screen starts its job 2000 ms later plus its load delay,
+// its button never seen. Otherwise the menu waits for a press and nothing
+// starts. Either way the screen is the window's own child, created once.
+void TestScreens::openScreen()
+{
     QFETCH(int, control);
-    QFETCH(QString, clickLine);
+    QFETCH(QString, button);
+    QFETCH(QString, screen);
     QFETCH(int, loadDelay);
     TestDevice device;
     Utils::setSDevControlType(control);
     LogCapture log;
-    const std::unique_ptr<QWidget> screen = makeScreen(className);
-    const bool starts = loadDelay >= 0;
-    QCOMPARE(buttonOf(*screen)->isHidden(), starts);
-    QCOMPARE(log.count("===  DataUpgradeView auto run "), int(starts && control == 3));
+    MainWindow window;
+    QCOMPARE(childNames(window, true), control ? QStringList(screen) : QStringList());
+    QCOMPARE(hiddenMenuItems(window), control ? kMenuItems : QStringList());
+    QCOMPARE(window.findChild<QLabel *>("label_ver")->text(), Utils::getVerStr());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!control)
+        window.findChild<QPushButton *>(button)->click();
 
-    if (!starts) {
-        QTest::qWait(2000 + 500 + 100);
+    const QString handler = QStringLiteral("on_%1_clicked").arg(button);
+    QCOMPARE(log.lines().filter(QRegularExpression("^===  (MainWindow|on_pb_)")),
+             QStringList({QStringLiteral("===  MainWindow  getSDevControlType  %1").arg(control),
+                          "===  " + handler}));
+    QCOMPARE(childNames(window, true), QStringList(screen));
+    QWidget *opened = window.findChild<QWidget *>(screen);
+    QVERIFY(opened->isVisible());
+    QCOMPARE(opened->geometry(), QRect(0, 0, 1920, 720));
+    QCOMPARE(opened->findChild<QPushButton *>()->isHidden(), control != 0);
+    QCOMPARE(log.count("===  DataUpgradeView auto run "), int(control == 3));
+    QCOMPARE(hiddenMenuItems(window), kMenuItems);
+    QVERIFY(window.findChild<QWidget *>("label")->isVisible());
+    QVERIFY(window.findChild<QWidget *>("label_ver")->isVisible());
+    QVERIFY(QMetaObject::invokeMethod(&window, qPrintable(handler)));
+    QCOMPARE(window.findChild<QWidget *>(screen), opened);
+    QCOMPARE(childNames(window, true), QStringList(screen));
+
+    if (!control) {
+        QTest::qWait(2000 + loadDelay + 200);
         QVERIFY(!log.contains(kLoadLine));
-        QCOMPARE(line(*screen, "label_note")->text(), QString());
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(log.contains(kLoadLine), 2000 + loadDelay + 10 * kSlackMs);
     const qint64 loaded = log.elapsedAt(kLoadLine);
-    const qint64 clicked = clickLine.isEmpty() ? loaded - loadDelay : log.elapsedAt(clickLine);
-    QVERIFY2(clicked >= 2000 && clicked <= 2000 + kSlackMs, qPrintable(QString::number(clicked)));
-    QVERIFY2(loaded - clicked >= loadDelay && loaded - clicked <= loadDelay + kSlackMs,
-             qPrintable(QString::number(loaded - clicked)));
+    QVERIFY2(loaded >= 2000 + loadDelay && loaded <= 2000 + loadDelay + kSlackMs,
+             qPrintable(QString::number(loaded)));
 }
 
-void TestScreens::click_data()
+void TestScreens::lifecycle_data()
 {
     QTest::addColumn<QString>("className");
-    QTest::addColumn<QString>("busyText");  // empty: the alternate screen only hides its button
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("loadDelay");
-    QTest::newRow("backup") << "DataBackupView" << "數據備份中，請稍後..." << QStringList() << 100;
-    QTest::newRow("restoration") << "DataRecoverView" << "還原中，請稍後..."
-                                 << QStringList{"===  on_pb_recover_clicked"} << 100;
-    QTest::newRow("upgrade") << "DataUpgradeView" << "升級包檢測中，請稍後..."
-                             << QStringList{" ==== on_pb_upgraded_clicked"} << 500;
-    QTest::newRow("alternate upgrade") << "NewDataUpgradeView" << ""
-                                       << QStringList{"===  on_pb_update_clicked"} << -1;
+    QTest::addColumn<int>("control");        // another screen's: no automatic start
+    QTest::addColumn<int>("devType");
+    QTest::addColumn<QString>("root");       // the storage root it logs
+    QTest::addColumn<QStringList>("lines");  // of the click handler
+    QTest::addColumn<QString>("busyText");   // the alternate screen only hides its button
+    QTest::addColumn<int>("loadDelay");      // 0: no job
+    QTest::addColumn<QString>("finalText");
+    const QString usb = QStringLiteral("/mnt/usb/sda1");
+    const QString sd = QStringLiteral("/mnt/sdcard/mmcblk1p1");
+    const QString pullUsb = QStringLiteral("等待設備重啟，請拔出U盤");
+    QTest::newRow("backup") << "DataBackupView" << 3 << 2 << usb << QStringList()
+                            << "數據備份中，請稍後..." << 100 << pullUsb;
+    QTest::newRow("restoration") << "DataRecoverView" << 1 << 1 << sd
+                                 << QStringList{"===  on_pb_recover_clicked"}
+                                 << "還原中，請稍後..." << 100 << pullUsb;
+    QTest::newRow("upgrade") << "DataUpgradeView" << 2 << 0 << usb
+                             << QStringList{" ==== on_pb_upgraded_clicked"}
+                             << "升級包檢測中，請稍後..." << 500
+                             << "等待設備重啟，請拔出升級工具設備";
+    QTest::newRow("alternate upgrade") << "NewDataUpgradeView" << 3 << 1 << sd
+                                       << QStringList{"===  on_pb_update_clicked"} << "" << 0
+                                       << "";
 }
 
-// The handler only prepares; the job starts from the load timer, once the
-// busy text has had its chance to be painted.
-void TestScreens::click()
+// Another screen's control value leaves the button to be pressed. A press
+// shows the busy text; the job starts from the load timer, once that text
+// has had its chance to be painted. With nothing on the medium every job
+// ends at once in the countdown: five numbered seconds, the last text and
+// one reboot, five seconds after the first tick and never again.
+void TestScreens::lifecycle()
 {
     QFETCH(QString, className);
-    QFETCH(QString, busyText);
+    QFETCH(int, control);
+    QFETCH(int, devType);
+    QFETCH(QString, root);
     QFETCH(QStringList, lines);
+    QFETCH(QString, busyText);
     QFETCH(int, loadDelay);
+    QFETCH(QString, finalText);
     TestDevice device;
-    const std::unique_ptr<QWidget> screen = makeScreen(className);
+    Utils::setSDevControlType(control);
+    Utils::setSDevType(devType);
     LogCapture log;
+    const std::unique_ptr<QWidget> screen = make(className);
+    QVERIFY(!screen->findChild<QPushButton *>()->isHidden());
+    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  %1  mPathBackData  \"%2\"")
+                                          .arg(className, device.root() + root)));
+    QLabel *renote = line(*screen, "label_renote");
+    log.clear();
+    screen->findChild<QPushButton *>()->click();
+    // Armed just after the handler's own timer, so it fires after that one
+    // unless the load delay is too long, however busy the machine is.
+    QObject context;
+    int loadedFirst = -1;
+    QTimer::singleShot(loadDelay * 3 / 2, &context, [&] { loadedFirst = log.contains(kLoadLine); });
 
-    buttonOf(*screen)->click();
-    QVERIFY(buttonOf(*screen)->isHidden());
+    QVERIFY(screen->findChild<QPushButton *>()->isHidden());
     QCOMPARE(line(*screen, "label_note")->text(), busyText);
-    QCOMPARE(line(*screen, "label_renote")->isHidden(), loadDelay >= 0);
+    QCOMPARE(renote->isHidden(), loadDelay > 0);
     QCOMPARE(log.lines(), lines);
-    if (loadDelay < 0)
+    if (!loadDelay)
         return;
-    QTRY_VERIFY_WITH_TIMEOUT(log.contains(kLoadLine), loadDelay + 10 * kSlackMs);
-    const qint64 loaded = log.elapsedAt(kLoadLine);
-    QVERIFY2(loaded >= loadDelay && loaded <= loadDelay + kSlackMs,
-             qPrintable(QString::number(loaded)));
+    QTRY_VERIFY_WITH_TIMEOUT(loadedFirst >= 0, 10 * kSlackMs);
+    QCOMPARE(loadedFirst, 1);
+    QVERIFY2(log.elapsedAt(kLoadLine) >= loadDelay,
+             qPrintable(QString::number(log.elapsedAt(kLoadLine))));
+
+    for (int second = 5; second >= 1; --second) {
+        const QString text = QString::number(second) + QStringLiteral("秒後自動重啟");
+        QTRY_COMPARE_WITH_TIMEOUT(renote->text(), text, 1000 + kSlackMs);
+    }
+    QVERIFY(!renote->isHidden());
+    QTRY_COMPARE_WITH_TIMEOUT(TestSupport::rebootCount(), 1, 1000 + kSlackMs);
+    QCOMPARE(renote->text(), finalText);
+    const qint64 counted = log.elapsedAt(kTickLine.arg(0)) - log.elapsedAt(kTickLine.arg(5));
+    QVERIFY2(counted >= 5000 && counted <= 5000 + kSlackMs, qPrintable(QString::number(counted)));
+    QTest::qWait(1000 + 200);
+    QCOMPARE(TestSupport::rebootCount(), 1);
+    for (int count = 5; count >= 0; --count)
+        QCOMPARE(log.count(kTickLine.arg(count)), 1);
+    QCOMPARE(log.count(QStringLiteral("handleRebootCount")), 7);
+}
+
+void TestScreens::waitsForRemoval()
+{
+    RemovalFixture fixture;
+    LogCapture log;
+    const QString waitLine = QStringLiteral("===  handleRebootCount  remove upgrade device first");
+    fixture.handleRebootCount();
+    QCOMPARE(fixture.renote.text(), QStringLiteral("請拔出升級工具設備..."));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(waitLine), 3, 2000 + kSlackMs);
+    QCOMPARE(fixture.rebootCount, 0);
+    QCOMPARE(TestSupport::rebootCount(), 0);
+
+    fixture.mediumInserted = false;
+    QTRY_COMPARE_WITH_TIMEOUT(TestSupport::rebootCount(), 1, 1000 + kSlackMs);
+    QCOMPARE(fixture.renote.text(), QStringLiteral("等待設備重啟"));
+    QTest::qWait(1000 + 200);
+    QCOMPARE(TestSupport::rebootCount(), 1);
 }
 
 KORVELLO_TEST_MAIN(TestScreens)
