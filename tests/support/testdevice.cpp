@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -287,6 +288,18 @@ void LogCapture::clear()
     sLogLines.clear();
     sLogTimes.clear();
     sLogClock.start();
+}
+
+} // namespace TestSupport
+
+namespace TestSupport {
+
+void setSerial(const QVariant &serial)
+{
+    if (serial.isNull())
+        qunsetenv("snum");
+    else
+        qputenv("snum", serial.toString().toUtf8());
 }
 
 } // namespace TestSupport

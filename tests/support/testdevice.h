@@ -103,4 +103,11 @@ private:
         return QTest::qExec(&tc, argc, argv);                                                \
     }
 
+class QVariant;
+
+namespace TestSupport {
+// Sets the device serial "snum" for the next job; a null value unsets it.
+void setSerial(const QVariant &serial);
+} // namespace TestSupport
+
 #endif
