@@ -80,7 +80,7 @@ int DataBackupView::runBackupSH()
                              [this](const QString &note) { updateLabelNote(note); });
 }
 
-// --- Backup procedure: filled in with the backup job. ---
+// --- Backup procedure ---
 
 namespace {
 

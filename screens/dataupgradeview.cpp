@@ -90,7 +90,7 @@ int DataUpgradeView::runCmdSH()
                              [this](const QString &note) { updateLabelNote(note); });
 }
 
-// --- Upgrade procedure. ---
+// --- Upgrade procedure ---
 
 namespace {
 
