@@ -16,20 +16,20 @@ const QByteArray kWrongDigest = "0123456789abcdef0123456789abcdef\n";
 // A backup is "TIMESTAMP-INDEX" (named after the serial) or a whole file name, optionally with
 // ":" and a flaw: wrong or upper (-case digest), truncated, noside, sideonly (no archive), or
 // alone: intact, the side file holding the digest alone instead of md5sum's line.
-QString fileNameFor(const QString &snum, const QString &spec)
+QString fileNameFor(const QString &snum, const QString &backup)
 {
-    const QString name = spec.section(QLatin1Char(':'), 0, 0);
+    const QString name = backup.section(QLatin1Char(':'), 0, 0);
     return name.contains(QLatin1Char('.')) ? name : "data-" + snum + '-' + name + ".tar";
 }
 
 // Makes the backups in the device folder of snum as the backup script would, with real tar and
 // md5sum, then spoils them as asked. Without backups there is no device folder.
-void addBackups(const TestDevice &device, const QString &snum, const QStringList &specs)
+void addBackups(const TestDevice &device, const QString &snum, const QStringList &backups)
 {
     const QString folder = device.medium() + QStringLiteral("/run/data/data-") + snum;
-    for (const QString &spec : specs) {
-        const QString fileName = fileNameFor(snum, spec);
-        const QString flaw = spec.section(QLatin1Char(':'), 1);
+    for (const QString &backup : backups) {
+        const QString fileName = fileNameFor(snum, backup);
+        const QString flaw = backup.section(QLatin1Char(':'), 1);
         const QString archive = folder + QLatin1Char('/') + fileName;
         const QString side = folder + QLatin1Char('/') + fileName.section('.', 0, 0) + ".md5";
         if (flaw == QLatin1String("sideonly")) {
@@ -67,7 +67,7 @@ private slots:
 void TestRestore::job_data()
 {
     QTest::addColumn<QVariant>("serial");   // null: snum unset
-    QTest::addColumn<QStringList>("specs"); // in the order they are made: only names decide
+    QTest::addColumn<QStringList>("backups"); // in the order they are made: only names decide
     QTest::addColumn<int>("scriptExit");    // -1: no script on the medium
     QTest::addColumn<QString>("chosen");    // empty: nothing to restore
     QTest::addColumn<QString>("note");
@@ -112,14 +112,14 @@ void TestRestore::job_data()
 void TestRestore::job()
 {
     QFETCH(QVariant, serial);
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, backups);
     QFETCH(int, scriptExit);
     QFETCH(QString, chosen);
     QFETCH(QString, note);
     QFETCH(QString, logLine);
     TestDevice device;
     const QString snum = serial.toString();
-    addBackups(device, snum, specs);
+    addBackups(device, snum, backups);
     if (scriptExit >= 0)
         device.writeRecordingScript(kScript, scriptExit);
     TestSupport::setSerial(serial);
@@ -146,7 +146,7 @@ void TestRestore::job()
     QCOMPARE(device.recordedArguments(kScript), arguments);
     QVERIFY2(logLine.isEmpty() || log.contains(logLine), qPrintable(logLine));
     // The restoration never makes folders.
-    QCOMPARE(QFileInfo::exists(backupDir), !specs.isEmpty());
+    QCOMPARE(QFileInfo::exists(backupDir), !backups.isEmpty());
 }
 
 // A folder without listed archives leaves the index the script receives as it was.
