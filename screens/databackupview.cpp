@@ -3,6 +3,7 @@
 #include "backupcatalog.h"
 #include "databackupviewform.h"
 #include "medialisting.h"
+#include "platform.h"
 #include "rebootcountdown.h"
 #include "screenframe.h"
 #include "scriptrunner.h"
@@ -12,7 +13,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QTimer>
 
 using Screens::kBackup;
@@ -104,14 +104,6 @@ enum CheckResult {
     kDigestMismatch = -3,
 };
 
-// Read from the process environment at every job, never kept: whatever
-// starts the tool may set it just before a job. Empty, not null, when unset.
-QString currentSerial()
-{
-    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"),
-                                                          QLatin1String(""));
-}
-
 QString checkNote(int result)
 {
     if (result >= 0)
@@ -160,7 +152,7 @@ void DataBackupView::checkBackIndex()
 
 void DataBackupView::doDataBackUp()
 {
-    snum = currentSerial();
+    snum = Platform::deviceSerial();
     qDebug() << "snum:" << snum;
     // One time stamp names everything of this job, also when the script
     // ends after midnight: the verification looks for this same name.

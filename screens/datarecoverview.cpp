@@ -2,6 +2,7 @@
 
 #include "backupcatalog.h"
 #include "datarecoverviewform.h"
+#include "platform.h"
 #include "rebootcountdown.h"
 #include "screenframe.h"
 #include "scriptrunner.h"
@@ -9,7 +10,6 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QTimer>
 
 using Screens::kRecover;
@@ -91,14 +91,6 @@ constexpr char kNoteChosenLead[] = "備份檔名稱 :";
 constexpr char kNoteRestored[] = "數據還原成功";
 constexpr char kNoteFailed[] = "數據還原失敗";
 
-// Read from the process environment at every job, never kept: whatever
-// starts the tool may set it just before a job. Empty, not null, when unset.
-QString currentSerial()
-{
-    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"),
-                                                          QLatin1String(""));
-}
-
 void logIfDamaged(const BackupCatalog::Candidate &candidate)
 {
     if (candidate.intact)
@@ -144,7 +136,7 @@ void DataRecoverView::checkBackIndex()
 void DataRecoverView::doDataRecocery()
 {
     qDebug() << "=== " << "doDataRecocery";
-    snum = currentSerial();
+    snum = Platform::deviceSerial();
     qDebug() << "snum:" << snum;
     backupDir = BackupCatalog::backupDir(mPathBackData);
     qDebug() << "backupDir :" << backupDir;

@@ -1,6 +1,7 @@
 #include "dataupgradeview.h"
 
 #include "dataupgradeviewform.h"
+#include "platform.h"
 #include "rebootcountdown.h"
 #include "screenframe.h"
 #include "scriptrunner.h"
@@ -179,7 +180,7 @@ QString DataUpgradeView::checkDeviceVerAndUpgradeFileVer()
 void DataUpgradeView::doUpgrade()
 {
     qDebug() << "=== " << "doUpgrade";
-    snum = qEnvironmentVariable("snum");
+    snum = Platform::deviceSerial();
     qDebug() << "snum:" << snum;
     upgradeDir = UpgradeCatalog::packageFolder(mPathBackData);
     qDebug() << "upgradeDir :" << upgradeDir;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -54,6 +55,12 @@ void Platform::setRootPath(const QString &root)
 QString Platform::resolve(const QString &devicePath)
 {
     return sRoot + devicePath;
+}
+
+QString Platform::deviceSerial()
+{
+    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"),
+                                                          QLatin1String(""));
 }
 
 QString Platform::rebootProgram()

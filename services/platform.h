@@ -26,6 +26,11 @@ public:
     // A device path ("/mnt/usb/sda1", "/etc/version.cfg") as seen under the root.
     static QString resolve(const QString &devicePath);
 
+    // The device serial: the environment variable "snum", read anew at each
+    // call because whatever starts the tool may set it just before a job.
+    // Empty, not null, when unset.
+    static QString deviceSerial();
+
     static QString rebootProgram();
     static void setRebootProgram(const QString &program);
 

@@ -2,10 +2,10 @@
 
 #include "mediumcheck.h"
 #include "mediumlayout.h"
+#include "platform.h"
 
 #include <QFileInfo>
 #include <QHash>
-#include <QProcessEnvironment>
 #include <QTextStream>
 
 namespace MediumCommand {
@@ -181,7 +181,7 @@ int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
         return missing(err, command, options.medium, "folder");
     options.snum = parsed.options.contains(QStringLiteral("snum"))
                        ? parsed.options.value(QStringLiteral("snum"))
-                       : QProcessEnvironment::systemEnvironment().value(QStringLiteral("snum"));
+                       : Platform::deviceSerial();
     options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
     options.versionFile = parsed.options.value(QStringLiteral("version-file"));
     if (options.versionKnown && !QFileInfo(options.versionFile).isFile())
