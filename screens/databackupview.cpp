@@ -124,7 +124,11 @@ QString checkNote(int result)
 
 int DataBackupView::findBackIndex(QString folderPath)
 {
-    return BackupCatalog::nextIndex(folderPath);
+    bool listedAny = false;
+    const int next = BackupCatalog::nextIndex(folderPath, &listedAny);
+    if (!listedAny && QFileInfo(folderPath).isDir())
+        qDebug() << "not found right files ";
+    return next;
 }
 
 void DataBackupView::checkBackIndex()

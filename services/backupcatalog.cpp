@@ -3,7 +3,6 @@
 #include "medialisting.h"
 #include "utils.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 
@@ -58,10 +57,8 @@ int nextIndex(const QString &folder, bool *listedAny)
     if (!QDir(folder).exists())
         return 1;
     const QStringList archives = listArchives(folder);
-    if (archives.isEmpty()) {
-        qDebug() << "not found right files ";
+    if (archives.isEmpty())
         return 1;
-    }
     if (listedAny)
         *listedAny = true;
     int best = 1;
@@ -125,6 +122,7 @@ Selection selectNewestIntact(const QString &folder, const CandidateCallback &onH
         if (candidate.intact && candidate.index > selection.maxIndex) {
             selection.chosenPath = candidate.archivePath;
             selection.maxIndex = candidate.index;
+            selection.chosen = selection.candidates.size() - 1;
         }
     }
     return selection;

@@ -62,6 +62,7 @@ struct Selection
     bool listedAny = false;        // the folder held at least one listed archive
     QVector<Candidate> candidates; // every listed name that carries an index, in order
     QString chosenPath;            // empty when nothing can be restored
+    int chosen = -1;               // position of the chosen one in candidates, -1 when none
     int maxIndex = 0;              // index of the chosen archive, 0 when none
 };
 

@@ -60,19 +60,6 @@ QString restoreVerdict(const RestoreCandidate &entry, int chosenIndex)
     return QStringLiteral("passed over: older than the chosen archive");
 }
 
-// The first candidate in list order that carries the chosen path wins, as
-// in the device's own walk.
-void markChosen(QVector<RestoreCandidate> &entries, const BackupCatalog::Selection &selection)
-{
-    for (RestoreCandidate &entry : entries) {
-        if (!selection.chosenPath.isEmpty() && entry.candidate.archivePath == selection.chosenPath
-            && entry.candidate.index == selection.maxIndex) {
-            entry.chosen = true;
-            return;
-        }
-    }
-}
-
 } // namespace
 
 Script inspectScript(const QString &medium, const QString &name)
@@ -117,10 +104,8 @@ RestorePlan planRestore(const QString &medium, const QString &snum)
         entry.candidate = candidate;
         plan.candidates.append(entry);
     }
-    markChosen(plan.candidates, selection);
-    plan.unindexed = plan.listed;
-    for (const BackupCatalog::Candidate &candidate : selection.candidates)
-        plan.unindexed.removeOne(candidate.fileName);
+    if (selection.chosen >= 0)
+        plan.candidates[selection.chosen].chosen = true;
     if (!selection.chosenPath.isEmpty()) {
         plan.chosenFileName = QFileInfo(selection.chosenPath).fileName();
         plan.chosenIndex = selection.maxIndex;

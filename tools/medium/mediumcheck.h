@@ -52,7 +52,6 @@ struct RestorePlan
     bool folderExists = false;
     QStringList listed;                   // every listed archive, in order
     QVector<RestoreCandidate> candidates; // newest index first
-    QStringList unindexed;                // listed names that carry no index
     QString chosenFileName;               // empty: nothing is restored
     int chosenIndex = 0;
 };

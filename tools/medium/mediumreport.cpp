@@ -86,8 +86,6 @@ void renderRestore(QTextStream &out, const Report &report)
     for (const RestoreCandidate &entry : plan.candidates)
         out << "  archive " << entry.candidate.fileName << " (index " << entry.candidate.index
             << "): " << entry.verdict << "\n";
-    for (const QString &name : plan.unindexed)
-        out << "  archive " << name << ": passed over: its name carries no index\n";
     if (plan.chosenFileName.isEmpty())
         out << "  restores: nothing\n";
     else
