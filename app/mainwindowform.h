@@ -2,6 +2,7 @@
 #define KORVELLO_MAINWINDOWFORM_H
 
 #include "screenframe.h"
+#include "texts.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -57,10 +58,10 @@ public:
     {
         MainWindow->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow"));
         label->setText(QString());
-        label_title->setText(QCoreApplication::translate("MainWindow", "工程維護工具"));
-        pb_backup->setText(QCoreApplication::translate("MainWindow", "數據備份"));
-        pb_restoration->setText(QCoreApplication::translate("MainWindow", "數據還原"));
-        pb_upgrade->setText(QCoreApplication::translate("MainWindow", "軟體升級"));
+        label_title->setText(QCoreApplication::translate("MainWindow", Texts::kMenuTitle));
+        pb_backup->setText(QCoreApplication::translate("MainWindow", Texts::kMenuBackup));
+        pb_restoration->setText(QCoreApplication::translate("MainWindow", Texts::kMenuRestore));
+        pb_upgrade->setText(QCoreApplication::translate("MainWindow", Texts::kMenuUpgrade));
         label_ver->setText(QString());
     }
 };

@@ -19,34 +19,37 @@ bool toInteger(const QString &text, int *value)
 
 } // namespace
 
+void Startup::addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Korvello with two optional integer arguments"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(QCommandLineOption(
+        QStringList() << QStringLiteral("d") << QStringLiteral("device"),
+        QStringLiteral("The device type (default: 0)"), QStringLiteral("integer"),
+        QStringLiteral("0")));
+    parser.addOption(QCommandLineOption(
+        QStringList() << QStringLiteral("c") << QStringLiteral("control"),
+        QStringLiteral("The Control state (default: 0)"), QStringLiteral("integer"),
+        QStringLiteral("0")));
+}
+
 int Startup::run(int &argc, char **argv)
 {
     QApplication app(argc, argv);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Korvello with two optional integer arguments"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption deviceOption(
-        QStringList() << QStringLiteral("d") << QStringLiteral("device"),
-        QStringLiteral("The device type (default: 0)"), QStringLiteral("integer"),
-        QStringLiteral("0"));
-    parser.addOption(deviceOption);
-    const QCommandLineOption controlOption(
-        QStringList() << QStringLiteral("c") << QStringLiteral("control"),
-        QStringLiteral("The Control state (default: 0)"), QStringLiteral("integer"),
-        QStringLiteral("0"));
-    parser.addOption(controlOption);
+    addOptions(parser);
     parser.process(app);
 
     int device = 0;
-    if (!toInteger(parser.value(deviceOption), &device)) {
+    if (!toInteger(parser.value(QStringLiteral("d")), &device)) {
         qDebug() << "Error: The first argument is not a valid integer";
         return 1;
     }
     int control = 0;
-    if (!toInteger(parser.value(controlOption), &control)) {
+    if (!toInteger(parser.value(QStringLiteral("c")), &control)) {
         qDebug() << "Error: The second argument is not a valid integer";
         return 1;
     }

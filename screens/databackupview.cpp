@@ -2,11 +2,12 @@
 
 #include "backupcatalog.h"
 #include "databackupviewform.h"
-#include "medialisting.h"
+#include "jobends.h"
+#include "mediumlayout.h"
 #include "platform.h"
-#include "rebootcountdown.h"
 #include "screenframe.h"
-#include "scriptrunner.h"
+#include "sidefile.h"
+#include "texts.h"
 #include "utils.h"
 
 #include <QDateTime>
@@ -15,7 +16,28 @@
 #include <QFileInfo>
 #include <QTimer>
 
+using JobEnds::Backup;
 using Screens::kBackup;
+
+namespace {
+
+// Lets the checking note be painted before hashing the archive blocks the screen.
+constexpr int kCheckDelayMs = 800;
+constexpr char kTimeStampFormat[] = "yyyyMMddhhmmss";
+
+enum CheckResult {
+    kBackupGood = 1,
+    kArchiveMissing = -1,
+    kSideFileMissing = -2,
+    kDigestMismatch = -3,
+};
+
+ScreenFrame::Screen frame(DataBackupView *view, Ui_DataBackupView *ui)
+{
+    return {view, kBackup, ui->pb_backup, ui->label_note, ui->label_renote};
+}
+
+} // namespace
 
 DataBackupView::DataBackupView(QWidget *parent)
     : QWidget(parent)
@@ -27,10 +49,9 @@ DataBackupView::DataBackupView(QWidget *parent)
     , rebootCount(Screens::kRebootSeconds)
     , mPathBackData(Utils::getDevicePath())
 {
-    ScreenFrame::logStorageRoot(kBackup.className, mPathBackData);
+    ScreenFrame::logStorageRoot(kBackup, mPathBackData);
     ui->setupUi(this);
-    ScreenFrame::armAutoStart(this, &DataBackupView::slot_autoBackUpTimeOut, ui->pb_backup,
-                              kBackup);
+    frame(this, ui).armAutoStart(this, &DataBackupView::slot_autoBackUpTimeOut);
 }
 
 DataBackupView::~DataBackupView()
@@ -40,8 +61,7 @@ DataBackupView::~DataBackupView()
 
 void DataBackupView::on_pb_backup_clicked()
 {
-    ScreenFrame::startJob(this, &DataBackupView::slot_toLoadTimeOut, kBackup, ui->pb_backup,
-                          ui->label_note, ui->label_renote, rebootCount);
+    frame(this, ui).startJob(this, &DataBackupView::slot_toLoadTimeOut, rebootCount);
 }
 
 void DataBackupView::slot_autoBackUpTimeOut()
@@ -57,15 +77,14 @@ void DataBackupView::slot_toLoadTimeOut()
 
 void DataBackupView::updateLabelNote(QString text)
 {
-    ui->label_note->setText(text);
+    frame(this, ui).setNote(text);
 }
 
 void DataBackupView::handleRebootCount()
 {
-    RebootCountdown::tick(this, &DataBackupView::slot_toRebootCountTimeOut, ui->label_renote,
-                          rebootCount, [] {
-                              return RebootCountdown::FinalStep{RebootCountdown::pullUsbText()};
-                          });
+    frame(this, ui).countdown(this, &DataBackupView::slot_toRebootCountTimeOut, rebootCount, [] {
+        return RebootCountdown::FinalStep{QString::fromUtf8(Texts::kRebootPullUsb)};
+    });
 }
 
 void DataBackupView::slot_toRebootCountTimeOut()
@@ -75,83 +94,51 @@ void DataBackupView::slot_toRebootCountTimeOut()
 
 int DataBackupView::runBackupSH()
 {
-    const QStringList arguments = {snum, formattedDateTime, QString::number(backIndex), backupDir};
-    return ScriptRunner::run(kBackup, mPathBackData, arguments,
-                             [this](const QString &note) { updateLabelNote(note); });
+    return frame(this, ui).runScript(
+        mPathBackData, {snum, formattedDateTime, QString::number(backIndex), backupDir});
 }
 
 // --- Backup procedure ---
-
-namespace {
-
-// Lets the checking note be painted before hashing the archive blocks the screen.
-constexpr int kCheckDelayMs = 800;
-constexpr char kTimeStampFormat[] = "yyyyMMddhhmmss";
-
-// The backup job's note texts.
-constexpr char kNoteFolderFailed[] = "創建備份檔夾失敗";
-constexpr char kNoteChecking[] = "備份數據檢查中......";
-constexpr char kNoteGood[] = " 備份成功 ";
-constexpr char kNoteArchiveMissing[] = "備份失敗 ：備份檔不存在";
-constexpr char kNoteSideFileMissing[] = "備份失敗 ：備份檔MD5不不存在";
-constexpr char kNoteDigestMismatch[] = "備份失敗 ：備份檔校驗錯誤";
-constexpr char kNoteFailed[] = "備份失敗";
-
-enum CheckResult {
-    kBackupGood = 1,
-    kArchiveMissing = -1,
-    kSideFileMissing = -2,
-    kDigestMismatch = -3,
-};
-
-QString checkNote(int result)
-{
-    if (result >= 0)
-        return QString::fromUtf8(kNoteGood);
-    switch (result) {
-    case kArchiveMissing:
-        return QString::fromUtf8(kNoteArchiveMissing);
-    case kSideFileMissing:
-        return QString::fromUtf8(kNoteSideFileMissing);
-    case kDigestMismatch:
-        return QString::fromUtf8(kNoteDigestMismatch);
-    default:
-        return QString::fromUtf8(kNoteFailed);
-    }
-}
-
-} // namespace
 
 int DataBackupView::findBackIndex(QString folderPath)
 {
     bool listedAny = false;
     const int next = BackupCatalog::nextIndex(folderPath, &listedAny);
-    if (!listedAny && QFileInfo(folderPath).isDir())
+    if (!listedAny && QDir(folderPath).exists())
         qDebug() << "not found right files ";
     return next;
 }
 
+// A device folder that would lie off the medium, through a link on the
+// medium, is refused like one that cannot be made: the backup must never be
+// written anywhere else.
 void DataBackupView::checkBackIndex()
 {
-    const QString path = BackupCatalog::deviceFolder(mPathBackData, snum);
+    const QString path = MediumLayout::deviceFolder(mPathBackData, snum);
     qDebug() << "=== " << "checkBackIndex" << " path " << path;
-    if (QFileInfo(path).isDir()) {
+    switch (MediumLayout::folderState(mPathBackData, path)) {
+    case MediumLayout::FolderState::Exists:
         qDebug() << "Path already exists:" << path;
         backIndex = findBackIndex(path);
         qDebug() << "=== " << "checkBackIndex" << " backIndex " << backIndex;
         // An index that cannot be numbered refuses the backup like a folder
         // that cannot be made: backIndex 0 runs no script.
         if (backIndex == BackupCatalog::kNoIndex)
-            updateLabelNote(QString::fromUtf8(kNoteFailed));
+            updateLabelNote(Texts::note(Backup::Failed));
         return;
+    case MediumLayout::FolderState::Missing:
+        if (QDir().mkpath(path)) {
+            qDebug() << "Path created successfully:" << path;
+            backIndex = 1;
+            return;
+        }
+        break;
+    case MediumLayout::FolderState::Blocked:
+    case MediumLayout::FolderState::OffMedium:
+        break;
     }
-    if (!QDir().mkpath(path)) {
-        qDebug() << "Error Failed to create path:" << path;
-        updateLabelNote(QString::fromUtf8(kNoteFolderFailed));
-        return;
-    }
-    qDebug() << "Path created successfully:" << path;
-    backIndex = 1;
+    qDebug() << "Error Failed to create path:" << path;
+    updateLabelNote(Texts::note(Backup::FolderFailed));
 }
 
 void DataBackupView::doDataBackUp()
@@ -162,7 +149,7 @@ void DataBackupView::doDataBackUp()
     // ends after midnight: the verification looks for this same name.
     formattedDateTime = QDateTime::currentDateTime().toString(QLatin1String(kTimeStampFormat));
     qDebug() << "Formatted DateTime:" << formattedDateTime;
-    backupDir = BackupCatalog::backupDir(mPathBackData);
+    backupDir = MediumLayout::backupDir(mPathBackData);
     qDebug() << "backupDir :" << backupDir;
 
     checkBackIndex();
@@ -174,7 +161,7 @@ void DataBackupView::doDataBackUp()
         handleRebootCount();
         return;
     }
-    updateLabelNote(QString::fromUtf8(kNoteChecking));
+    updateLabelNote(QString::fromUtf8(Texts::kBackupChecking));
     QTimer::singleShot(kCheckDelayMs, this, &DataBackupView::slot_toCheckTimeOut);
 }
 
@@ -182,10 +169,10 @@ int DataBackupView::checkBackUpFiles()
 {
     // The names come from this job's fields, not from a listing: an archive
     // the script named otherwise does not count as this backup.
-    const QString basePath = BackupCatalog::deviceFolder(mPathBackData, snum) + QLatin1Char('/')
-                             + BackupCatalog::archiveBaseName(snum, formattedDateTime, backIndex);
-    const QString backUpFileName = basePath + QStringLiteral(".tar");
-    const QString backUpMd5FileName = basePath + QStringLiteral(".md5");
+    const QString basePath = MediumLayout::deviceFolder(mPathBackData, snum) + QLatin1Char('/')
+                             + MediumLayout::archiveBaseName(snum, formattedDateTime, backIndex);
+    const QString backUpFileName = basePath + QLatin1String(MediumLayout::kArchiveExtension);
+    const QString backUpMd5FileName = basePath + QLatin1String(MediumLayout::kArchiveSideExtension);
     qDebug() << "=== " << "checkBackUpFiles" << " backUpFileName  " << backUpFileName;
     qDebug() << "=== " << "checkBackUpFiles" << " backUpMd5FileName  " << backUpMd5FileName;
 
@@ -197,19 +184,18 @@ int DataBackupView::checkBackUpFiles()
         qDebug() << "Error: backUpMd5File does not exist -" << backUpMd5FileName;
         return kSideFileMissing;
     }
-    const QString calMd5 = Utils::calculateFileMD5(backUpFileName);
-    const QString fileMd5 = Utils::extractMD5FromFile(backUpMd5FileName);
-    qDebug() << "=== " << "checkBackUpFiles" << " calMd5 " << calMd5;
-    qDebug() << "=== " << "checkBackUpFiles" << " fileMd5 " << fileMd5;
-    // An archive that cannot be read has no digest, and a side file without
-    // a valid digest has none either; two empty digests must not make an
-    // unreadable archive a good backup, so they count as a mismatch.
-    return MediaListing::digestsMatch(calMd5, fileMd5) ? kBackupGood : kDigestMismatch;
+    // The archive was just written by this device: its digest must state
+    // what the medium holds, not what the system still has in memory.
+    const SideFile::Check check
+        = SideFile::check(backUpFileName, backUpMd5FileName, SideFile::Source::Medium);
+    qDebug() << "=== " << "checkBackUpFiles" << " calMd5 " << check.calMd5;
+    qDebug() << "=== " << "checkBackUpFiles" << " fileMd5 " << check.fileMd5;
+    return check.matches() ? kBackupGood : kDigestMismatch;
 }
 
 void DataBackupView::slot_toCheckTimeOut()
 {
     qDebug() << "=== " << "slot_toCheckTimeOut";
-    updateLabelNote(checkNote(checkBackUpFiles()));
+    updateLabelNote(Texts::note(JobEnds::backupVerified(checkBackUpFiles())));
     handleRebootCount();
 }

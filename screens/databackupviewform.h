@@ -23,8 +23,8 @@ public:
         pb_backup = ScreenFrame::makeStartButton(DataBackupView, Screens::kBackup.buttonName);
         label_note = ScreenFrame::makeLine(DataBackupView, "label_note", 190);
         label_renote = ScreenFrame::makeLine(DataBackupView, "label_renote", 310);
-        ScreenFrame::finishScreen(DataBackupView, Screens::kBackup, label_title, pb_backup,
-                                  label_note, label_renote);
+        ScreenFrame::Screen(DataBackupView, Screens::kBackup, pb_backup, label_note, label_renote)
+            .finishForm(label_title);
     }
 };
 

@@ -2,17 +2,39 @@
 
 #include "backupcatalog.h"
 #include "datarecoverviewform.h"
+#include "jobends.h"
+#include "mediumlayout.h"
 #include "platform.h"
-#include "rebootcountdown.h"
 #include "screenframe.h"
-#include "scriptrunner.h"
+#include "texts.h"
 #include "utils.h"
 
 #include <QDebug>
 #include <QFileInfo>
 #include <QTimer>
 
+using JobEnds::Restore;
 using Screens::kRecover;
+
+namespace {
+
+// Lets the chosen archive's name be painted before the script blocks the screen.
+constexpr int kRunScriptDelayMs = 1000;
+
+ScreenFrame::Screen frame(DataRecoverView *view, Ui_DataRecoverView *ui)
+{
+    return {view, kRecover, ui->pb_recover, ui->label_note, ui->label_renote};
+}
+
+void logIfDamaged(const BackupCatalog::Candidate &candidate)
+{
+    if (candidate.intact())
+        return;
+    qDebug() << "=== " << "findBackIndex" << "Error  calMd5 " << candidate.digests.calMd5
+             << " fileMd5 " << candidate.digests.fileMd5;
+}
+
+} // namespace
 
 DataRecoverView::DataRecoverView(QWidget *parent)
     : QWidget(parent)
@@ -24,10 +46,9 @@ DataRecoverView::DataRecoverView(QWidget *parent)
     , mPathBackData(Utils::getDevicePath())
     , maxIndex(0)
 {
-    ScreenFrame::logStorageRoot(kRecover.className, mPathBackData);
+    ScreenFrame::logStorageRoot(kRecover, mPathBackData);
     ui->setupUi(this);
-    ScreenFrame::armAutoStart(this, &DataRecoverView::slot_autoBackUpTimeOut, ui->pb_recover,
-                              kRecover);
+    frame(this, ui).armAutoStart(this, &DataRecoverView::slot_autoBackUpTimeOut);
 }
 
 DataRecoverView::~DataRecoverView()
@@ -37,8 +58,7 @@ DataRecoverView::~DataRecoverView()
 
 void DataRecoverView::on_pb_recover_clicked()
 {
-    ScreenFrame::startJob(this, &DataRecoverView::slot_toLoadTimeOut, kRecover, ui->pb_recover,
-                          ui->label_note, ui->label_renote, rebootCount);
+    frame(this, ui).startJob(this, &DataRecoverView::slot_toLoadTimeOut, rebootCount);
 }
 
 void DataRecoverView::slot_autoBackUpTimeOut()
@@ -54,15 +74,14 @@ void DataRecoverView::slot_toLoadTimeOut()
 
 void DataRecoverView::updateLabelNote(QString text)
 {
-    ui->label_note->setText(text);
+    frame(this, ui).setNote(text);
 }
 
 void DataRecoverView::handleRebootCount()
 {
-    RebootCountdown::tick(this, &DataRecoverView::slot_toRebootCountTimeOut, ui->label_renote,
-                          rebootCount, [] {
-                              return RebootCountdown::FinalStep{RebootCountdown::pullUsbText()};
-                          });
+    frame(this, ui).countdown(this, &DataRecoverView::slot_toRebootCountTimeOut, rebootCount, [] {
+        return RebootCountdown::FinalStep{QString::fromUtf8(Texts::kRebootPullUsb)};
+    });
 }
 
 void DataRecoverView::slot_toRebootCountTimeOut()
@@ -72,34 +91,11 @@ void DataRecoverView::slot_toRebootCountTimeOut()
 
 int DataRecoverView::runCmdSH()
 {
-    const QStringList arguments = {snum, QFileInfo(backfileName).fileName(),
-                                   QString::number(maxIndex), backupDir};
-    return ScriptRunner::run(kRecover, mPathBackData, arguments,
-                             [this](const QString &note) { updateLabelNote(note); });
+    return frame(this, ui).runScript(mPathBackData, {snum, QFileInfo(backfileName).fileName(),
+                                                     QString::number(maxIndex), backupDir});
 }
 
 // --- Restoration procedure ---
-
-namespace {
-
-// Lets the chosen archive's name be painted before the script blocks the screen.
-constexpr int kRunScriptDelayMs = 1000;
-
-// The restoration job's note texts.
-constexpr char kNoteNoBackup[] = "備份檔不存在";
-constexpr char kNoteChosenLead[] = "備份檔名稱 :";
-constexpr char kNoteRestored[] = "數據還原成功";
-constexpr char kNoteFailed[] = "數據還原失敗";
-
-void logIfDamaged(const BackupCatalog::Candidate &candidate)
-{
-    if (candidate.intact)
-        return;
-    qDebug() << "=== " << "findBackIndex" << "Error  calMd5 " << candidate.calMd5 << " fileMd5 "
-             << candidate.fileMd5;
-}
-
-} // namespace
 
 QString DataRecoverView::findBackIndex(QString folderPath)
 {
@@ -118,17 +114,18 @@ QString DataRecoverView::findBackIndex(QString folderPath)
 }
 
 // Unlike the backup side this never creates the device folder: a missing
-// folder only means there is nothing to restore.
+// folder only means there is nothing to restore. Nor is a folder off the
+// medium, reached through a link on it, ever restored from.
 void DataRecoverView::checkBackIndex()
 {
-    const QString path = BackupCatalog::deviceFolder(mPathBackData, snum);
+    const QString path = MediumLayout::deviceFolder(mPathBackData, snum);
     qDebug() << "=== " << "checkBackIndex" << " path " << path;
-    if (QFileInfo(path).isDir()) {
+    if (MediumLayout::folderState(mPathBackData, path) == MediumLayout::FolderState::Exists) {
         qDebug() << "Path already exists:" << path;
         backfileName = findBackIndex(path);
     } else {
         qDebug() << "Error Path not exists:" << path;
-        updateLabelNote(QString::fromUtf8(kNoteNoBackup));
+        updateLabelNote(Texts::note(Restore::NoBackup));
     }
     qDebug() << "=== " << "checkBackIndex" << " backfileName " << backfileName;
 }
@@ -138,16 +135,17 @@ void DataRecoverView::doDataRecocery()
     qDebug() << "=== " << "doDataRecocery";
     snum = Platform::deviceSerial();
     qDebug() << "snum:" << snum;
-    backupDir = BackupCatalog::backupDir(mPathBackData);
+    backupDir = MediumLayout::backupDir(mPathBackData);
     qDebug() << "backupDir :" << backupDir;
 
     checkBackIndex();
     if (backfileName.isEmpty()) {
-        updateLabelNote(QString::fromUtf8(kNoteNoBackup));
+        updateLabelNote(Texts::note(Restore::NoBackup));
         handleRebootCount();
         return;
     }
-    updateLabelNote(QString::fromUtf8(kNoteChosenLead) + QFileInfo(backfileName).fileName());
+    updateLabelNote(QString::fromUtf8(Texts::kRestoreChosenLead)
+                    + QFileInfo(backfileName).fileName());
     QTimer::singleShot(kRunScriptDelayMs, this, &DataRecoverView::slot_toRunSHOut);
 }
 
@@ -157,6 +155,6 @@ void DataRecoverView::slot_toRunSHOut()
 {
     qDebug() << "=== " << "slot_toRunSHOut";
     const int result = runCmdSH();
-    updateLabelNote(QString::fromUtf8(result == 0 ? kNoteRestored : kNoteFailed));
+    updateLabelNote(Texts::note(result == 0 ? Restore::Restored : Restore::Failed));
     handleRebootCount();
 }

@@ -1,10 +1,11 @@
 #include "dataupgradeview.h"
 
 #include "dataupgradeviewform.h"
+#include "jobends.h"
+#include "mediumlayout.h"
 #include "platform.h"
-#include "rebootcountdown.h"
 #include "screenframe.h"
-#include "scriptrunner.h"
+#include "texts.h"
 #include "upgradecatalog.h"
 #include "utils.h"
 
@@ -13,7 +14,26 @@
 #include <QFileInfo>
 #include <QTimer>
 
+using JobEnds::Upgrade;
 using Screens::kUpgrade;
+
+namespace {
+
+// Each step sets its note, then the next step runs from a timer, so the note
+// is painted before the following step blocks the GUI thread.
+constexpr int kPackageNamedDelayMs = 1200;  // package name on screen, then "upgrading"
+constexpr int kStartScriptDelayMs = 500;    // "upgrading" on screen, then the script
+
+// Results at or below this one are the runner's own failures (script
+// missing, not executable, not started); its note then stays on screen.
+constexpr int kRunnerOwnResultCeiling = -100;
+
+ScreenFrame::Screen frame(DataUpgradeView *view, Ui_DataUpgradeView *ui)
+{
+    return {view, kUpgrade, ui->pb_upgraded, ui->label_note, ui->label_renote};
+}
+
+} // namespace
 
 DataUpgradeView::DataUpgradeView(QWidget *parent)
     : QWidget(parent)
@@ -25,10 +45,9 @@ DataUpgradeView::DataUpgradeView(QWidget *parent)
     , rebootCount(Screens::kRebootSeconds)
     , alreadyLatest(false)
 {
-    ScreenFrame::logStorageRoot(kUpgrade.className, mPathBackData);
+    ScreenFrame::logStorageRoot(kUpgrade, mPathBackData);
     ui->setupUi(this);
-    ScreenFrame::armAutoStart(this, &DataUpgradeView::slot_autoBackUpTimeOut, ui->pb_upgraded,
-                              kUpgrade);
+    frame(this, ui).armAutoStart(this, &DataUpgradeView::slot_autoBackUpTimeOut);
 }
 
 DataUpgradeView::~DataUpgradeView()
@@ -38,8 +57,7 @@ DataUpgradeView::~DataUpgradeView()
 
 void DataUpgradeView::on_pb_upgraded_clicked()
 {
-    ScreenFrame::startJob(this, &DataUpgradeView::slot_toLoadTimeOut, kUpgrade, ui->pb_upgraded,
-                          ui->label_note, ui->label_renote, rebootCount);
+    frame(this, ui).startJob(this, &DataUpgradeView::slot_toLoadTimeOut, rebootCount);
 }
 
 void DataUpgradeView::slot_autoBackUpTimeOut()
@@ -55,7 +73,7 @@ void DataUpgradeView::slot_toLoadTimeOut()
 
 void DataUpgradeView::updateLabelNote(QString text)
 {
-    ui->label_note->setText(text);
+    frame(this, ui).setNote(text);
 }
 
 // When nothing was installed because the device already runs the package's
@@ -63,18 +81,17 @@ void DataUpgradeView::updateLabelNote(QString text)
 // would start the same upgrade again, so the screen waits for its removal.
 void DataUpgradeView::handleRebootCount()
 {
-    RebootCountdown::tick(this, &DataUpgradeView::slot_toRebootCountTimeOut, ui->label_renote,
-                          rebootCount, [this] {
-                              RebootCountdown::FinalStep final;
-                              if (!alreadyLatest) {
-                                  final.text = QStringLiteral("等待設備重啟，請拔出升級工具設備");
-                              } else if (Utils::checkUpgradeDirExists()) {
-                                  final.waitForRemoval = true;
-                              } else {
-                                  final.text = QStringLiteral("等待設備重啟");
-                              }
-                              return final;
-                          });
+    frame(this, ui).countdown(this, &DataUpgradeView::slot_toRebootCountTimeOut, rebootCount,
+                              [this] {
+                                  RebootCountdown::FinalStep final;
+                                  if (!alreadyLatest)
+                                      final.text = QString::fromUtf8(Texts::kRebootPullTool);
+                                  else if (Utils::checkUpgradeDirExists())
+                                      final.waitForRemoval = true;
+                                  else
+                                      final.text = QString::fromUtf8(Texts::kRebootLatest);
+                                  return final;
+                              });
 }
 
 void DataUpgradeView::slot_toRebootCountTimeOut()
@@ -85,37 +102,11 @@ void DataUpgradeView::slot_toRebootCountTimeOut()
 // The upgrade script always gets "0" as its index: there is none to give.
 int DataUpgradeView::runCmdSH()
 {
-    const QStringList arguments = {snum, QFileInfo(upgradefileName).fileName(),
-                                   QStringLiteral("0"), upgradeDir};
-    return ScriptRunner::run(kUpgrade, mPathBackData, arguments,
-                             [this](const QString &note) { updateLabelNote(note); });
+    return frame(this, ui).runScript(mPathBackData, {snum, QFileInfo(upgradefileName).fileName(),
+                                                     QStringLiteral("0"), upgradeDir});
 }
 
 // --- Upgrade procedure ---
-
-namespace {
-
-// Each step sets its note, then the next step runs from a timer, so the note
-// is painted before the following step blocks the GUI thread.
-constexpr int kPackageNamedDelayMs = 1200;  // package name on screen, then "upgrading"
-constexpr int kStartScriptDelayMs = 500;    // "upgrading" on screen, then the script
-
-// Results at or below this one are the runner's own failures (script
-// missing, not executable, not started); its note then stays on screen.
-constexpr int kRunnerOwnResultCeiling = -100;
-
-QString noPackageText() { return QStringLiteral("升級包不存在"); }
-QString badChecksumText() { return QStringLiteral("升級包校驗錯誤"); }
-QString packageNameText() { return QStringLiteral("升級包名稱 :"); }
-// Unlike every other text of the screen, its second character is the
-// simplified form; kept so on purpose.
-QString upgradingText() { return QStringLiteral("升级中..."); }
-QString alreadyLatestText() { return QStringLiteral("已經是最新版本: "); }
-QString successText() { return QStringLiteral("升級成功"); }
-QString versionUnchangedText() { return QStringLiteral("升級失敗,軟體版本未更新"); }
-QString failedText() { return QStringLiteral("升級失敗"); }
-
-} // namespace
 
 // Only the last package in list order is verified; when it does not match,
 // no earlier package is tried.
@@ -126,7 +117,7 @@ QString DataUpgradeView::findUpgradeIndex(QString path)
     const QStringList listing = UpgradeCatalog::listPackages(path);
     if (listing.isEmpty()) {
         qDebug() << "not found right files ";
-        updateLabelNote(noPackageText());
+        updateLabelNote(Texts::note(Upgrade::NoPackage));
         return QString();
     }
     for (const QString &name : listing)
@@ -135,26 +126,27 @@ QString DataUpgradeView::findUpgradeIndex(QString path)
     qDebug() << "=== " << "findUpgradeIndex" << " tmpFileName " << tmpFileName;
 
     const UpgradeCatalog::PackageCheck check = UpgradeCatalog::checkPackage(path, tmpFileName);
-    if (check.verified)
+    if (check.verified())
         return check.path;
-    updateLabelNote(badChecksumText());
-    qDebug() << "=== " << "findUpgradeIndex" << "Error  calMd5 " << check.calMd5 << " fileMd5 "
-             << check.fileMd5;
+    updateLabelNote(Texts::note(Upgrade::BadChecksum));
+    qDebug() << "=== " << "findUpgradeIndex" << "Error  calMd5 " << check.digests.calMd5
+             << " fileMd5 " << check.digests.fileMd5;
     return QString();
 }
 
 // Without the folder upgradefileName keeps its value: it is empty anyway, as
-// a job runs once per screen.
+// a job runs once per screen. A package folder off the medium, reached
+// through a link on it, counts as none.
 void DataUpgradeView::checkUpgradeFiles()
 {
-    const QString path = UpgradeCatalog::packageFolder(mPathBackData);
+    const QString path = MediumLayout::packageFolder(mPathBackData);
     qDebug() << "=== " << "checkUpgradeFiles" << " path " << path;
-    if (QDir(path).exists()) {
+    if (MediumLayout::folderState(mPathBackData, path) == MediumLayout::FolderState::Exists) {
         qDebug() << "Path already exists:" << path;
         upgradefileName = findUpgradeIndex(path);
     } else {
         qDebug() << "Error Path not exists:" << path;
-        updateLabelNote(noPackageText());
+        updateLabelNote(Texts::note(Upgrade::NoPackage));
     }
     qDebug() << "=== " << "checkUpgradeFiles" << " upgradefileName " << upgradefileName;
 }
@@ -182,12 +174,12 @@ void DataUpgradeView::doUpgrade()
     qDebug() << "=== " << "doUpgrade";
     snum = Platform::deviceSerial();
     qDebug() << "snum:" << snum;
-    upgradeDir = UpgradeCatalog::packageFolder(mPathBackData);
+    upgradeDir = MediumLayout::packageFolder(mPathBackData);
     qDebug() << "upgradeDir :" << upgradeDir;
 
     checkUpgradeFiles();
     if (!upgradefileName.isEmpty()) {
-        updateLabelNote(packageNameText() + QFileInfo(upgradefileName).fileName());
+        updateLabelNote(QString::fromUtf8(Texts::kUpgradePackageLead) + QFileInfo(upgradefileName).fileName());
         QTimer::singleShot(kPackageNamedDelayMs, this, &DataUpgradeView::slot_startSHOut);
         return;
     }
@@ -198,7 +190,7 @@ void DataUpgradeView::doUpgrade()
 void DataUpgradeView::slot_startSHOut()
 {
     qDebug() << "=== " << "slot_startSHOut";
-    updateLabelNote(upgradingText());
+    updateLabelNote(QString::fromUtf8(Texts::kUpgradeRunning));
     QTimer::singleShot(kStartScriptDelayMs, this, &DataUpgradeView::slot_toRunSHOut);
 }
 
@@ -209,7 +201,7 @@ void DataUpgradeView::slot_toRunSHOut()
     qDebug() << "=== " << "slot_toRunSHOut";
     const QString installed = checkDeviceVerAndUpgradeFileVer();
     if (!installed.isEmpty()) {
-        updateLabelNote(alreadyLatestText() + installed);
+        updateLabelNote(Texts::note(Upgrade::AlreadyLatest, installed));
         alreadyLatest = true;
         handleRebootCount();
         return;
@@ -219,9 +211,9 @@ void DataUpgradeView::slot_toRunSHOut()
         // An exit code of 0 is not trusted alone: the version file must now
         // carry the package's version.
         const bool updated = !checkDeviceVerAndUpgradeFileVer().isEmpty();
-        updateLabelNote(updated ? successText() : versionUnchangedText());
+        updateLabelNote(Texts::note(updated ? Upgrade::Upgraded : Upgrade::VersionUnchanged));
     } else if (result > kRunnerOwnResultCeiling) {
-        updateLabelNote(failedText());
+        updateLabelNote(Texts::note(Upgrade::Failed));
     }
     handleRebootCount();
 }

@@ -2,6 +2,7 @@
 #define KORVELLO_NEWDATAUPGRADEVIEWFORM_H
 
 #include "screenframe.h"
+#include "texts.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -24,8 +25,9 @@ public:
         label_title = ScreenFrame::makeTitle(NewDataUpgradeView);
         pb_update = ScreenFrame::makeStartButton(NewDataUpgradeView, "pb_update");
         label_note = ScreenFrame::makeLine(NewDataUpgradeView, "label_note", 190);
-        ScreenFrame::finishScreen(NewDataUpgradeView, "NewDataUpgradeView", label_title,
-                                  "數據備份", pb_update, "開始備份", label_note, label_renote);
+        ScreenFrame::finishForm(NewDataUpgradeView, "NewDataUpgradeView", label_title,
+                                Texts::kBackupScreen.title, pb_update,
+                                Texts::kBackupScreen.button, label_note, label_renote);
     }
 };
 

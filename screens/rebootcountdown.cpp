@@ -1,6 +1,7 @@
 #include "rebootcountdown.h"
 
 #include "platform.h"
+#include "texts.h"
 
 #include <QDebug>
 #include <QLabel>
@@ -13,7 +14,7 @@ bool countSecond(QLabel *renote, int &rebootCount)
     if (rebootCount <= 0)
         return false;
     renote->setVisible(true);
-    renote->setText(QString::number(rebootCount) + QStringLiteral("秒後自動重啟"));
+    renote->setText(Texts::secondsLeft(rebootCount));
     --rebootCount;
     return true;
 }
@@ -21,7 +22,7 @@ bool countSecond(QLabel *renote, int &rebootCount)
 void askForRemoval(QLabel *renote)
 {
     qDebug() << "=== " << "handleRebootCount" << " remove upgrade device first";
-    renote->setText(QStringLiteral("請拔出升級工具設備..."));
+    renote->setText(QString::fromUtf8(Texts::kRemoveTool));
 }
 
 void reboot(QLabel *renote, const QString &finalText)
@@ -29,11 +30,6 @@ void reboot(QLabel *renote, const QString &finalText)
     renote->setText(finalText);
     qDebug() << "=== " << "handleRebootCount" << " reboot";
     Platform::reboot();
-}
-
-QString pullUsbText()
-{
-    return QStringLiteral("等待設備重啟，請拔出U盤");
 }
 
 } // namespace RebootCountdown

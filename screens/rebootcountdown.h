@@ -25,9 +25,6 @@ bool countSecond(QLabel *renote, int &rebootCount);
 void askForRemoval(QLabel *renote);
 void reboot(QLabel *renote, const QString &finalText);
 
-// The last text of the backup and restoration screens.
-QString pullUsbText();
-
 template <typename Screen, typename DecideFinal>
 void tick(Screen *screen, void (Screen::*nextTick)(), QLabel *renote, int &rebootCount,
           DecideFinal decideFinal)

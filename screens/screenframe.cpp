@@ -114,8 +114,8 @@ QPushButton *makeStartButton(QWidget *parent, const char *objectName)
     return makeButton(parent, objectName, kStartButtonGeometry);
 }
 
-void finishScreen(QWidget *screen, const char *context, QLabel *title, const char *titleText,
-                  QPushButton *button, const char *buttonText, QLabel *note, QLabel *renote)
+void finishForm(QWidget *screen, const char *context, QLabel *title, const char *titleText,
+                QPushButton *button, const char *buttonText, QLabel *note, QLabel *renote)
 {
     screen->setWindowTitle(QCoreApplication::translate(context, "Form"));
     title->setText(QCoreApplication::translate(context, titleText));
@@ -125,28 +125,48 @@ void finishScreen(QWidget *screen, const char *context, QLabel *title, const cha
     QMetaObject::connectSlotsByName(screen);
 }
 
-void finishScreen(QWidget *screen, const ScreenTraits &traits, QLabel *title, QPushButton *button,
-                  QLabel *note, QLabel *renote)
+Screen::Screen(QWidget *widget, const ScreenTraits &traits, QPushButton *button, QLabel *note,
+               QLabel *renote)
+    : mWidget(widget)
+    , mTraits(traits)
+    , mButton(button)
+    , mNote(note)
+    , mRenote(renote)
 {
-    finishScreen(screen, traits.className, title, traits.title, button, traits.buttonText, note,
-                 renote);
 }
 
-void logStorageRoot(const char *className, const QString &storageRoot)
+void Screen::finishForm(QLabel *title) const
 {
-    qDebug() << "=== " << className << " mPathBackData " << storageRoot;
+    ScreenFrame::finishForm(mWidget, mTraits.className, title, mTraits.texts.title, mButton,
+                            mTraits.texts.button, mNote, mRenote);
 }
 
-void hideButton(QPushButton *button)
+void logStorageRoot(const ScreenTraits &traits, const QString &storageRoot)
 {
-    button->setVisible(false);
+    qDebug() << "=== " << traits.className << " mPathBackData " << storageRoot;
 }
 
-void showBusy(const ScreenTraits &traits, QPushButton *button, QLabel *note, QLabel *renote)
+void Screen::setNote(const QString &text) const
 {
-    hideButton(button);
-    note->setText(QString::fromUtf8(traits.busyText));
-    renote->setVisible(false);
+    mNote->setText(text);
+}
+
+int Screen::runScript(const QString &storageRoot, const QStringList &arguments) const
+{
+    return ScriptRunner::run(mTraits.runner, storageRoot, arguments,
+                             [this](const QString &note) { setNote(note); });
+}
+
+void Screen::hideButton() const
+{
+    mButton->setVisible(false);
+}
+
+void Screen::showBusy() const
+{
+    hideButton();
+    mNote->setText(QString::fromUtf8(mTraits.texts.busy));
+    mRenote->setVisible(false);
 }
 
 } // namespace ScreenFrame

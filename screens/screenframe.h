@@ -1,12 +1,14 @@
 #ifndef KORVELLO_SCREENFRAME_H
 #define KORVELLO_SCREENFRAME_H
 
+#include "rebootcountdown.h"
 #include "screentraits.h"
 #include "utils.h"
 
 #include <QDebug>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 class QLabel;
@@ -14,9 +16,8 @@ class QPushButton;
 class QRect;
 class QWidget;
 
-// What the screens and the main window share as forms, and how a maintenance
-// screen starts its job. The screens keep their own members and slots and
-// hand them in, so the mechanism is written once.
+// What the screens and the main window share as forms, and the steps every
+// maintenance screen takes alike.
 namespace ScreenFrame {
 
 QString buttonStyleSheet();
@@ -32,45 +33,73 @@ QLabel *makeTitle(QWidget *parent);
 QLabel *makeLine(QWidget *parent, const char *objectName, int y);
 QPushButton *makeButton(QWidget *parent, const char *objectName, const QRect &geometry);
 QPushButton *makeStartButton(QWidget *parent, const char *objectName);
-// Window title, title and button text through the translation call, then
-// the slots by object name; the two lines start empty.
-void finishScreen(QWidget *screen, const char *context, QLabel *title, const char *titleText,
-                  QPushButton *button, const char *buttonText, QLabel *note, QLabel *renote);
-void finishScreen(QWidget *screen, const ScreenTraits &traits, QLabel *title, QPushButton *button,
-                  QLabel *note, QLabel *renote);
+// Window title, title and button text through the translation call, the two
+// lines empty, then the slots by object name.
+void finishForm(QWidget *screen, const char *context, QLabel *title, const char *titleText,
+                QPushButton *button, const char *buttonText, QLabel *note, QLabel *renote);
 
-void logStorageRoot(const char *className, const QString &storageRoot);
-void hideButton(QPushButton *button);
-void showBusy(const ScreenTraits &traits, QPushButton *button, QLabel *note, QLabel *renote);
+// The screen's first debug line, written before its form exists.
+void logStorageRoot(const ScreenTraits &traits, const QString &storageRoot);
 
-// Hides the button and starts the job 2000 ms later when the process was
-// started with this screen's control value.
-template <typename Screen>
-void armAutoStart(Screen *screen, void (Screen::*autoSlot)(), QPushButton *button,
-                  const ScreenTraits &traits)
+// One maintenance screen as the shared steps see it: its row of traits and
+// its widgets. It holds only pointers, so a screen makes one from its form
+// wherever it needs one and keeps exactly its own members.
+class Screen
 {
-    if (Utils::getSDevControlType() != traits.autoStartControl)
-        return;
-    if (traits.autoRunLog)
-        qDebug() << "=== " << traits.className << traits.autoRunLog;
-    hideButton(button);
-    // From 2000 ms on Qt picks a coarse timer, which may fire up to 5 % early.
-    QTimer::singleShot(Screens::kAutoStartDelayMs, Qt::PreciseTimer, screen, autoSlot);
-}
+public:
+    Screen(QWidget *widget, const ScreenTraits &traits, QPushButton *button, QLabel *note,
+           QLabel *renote);
 
-// The click handler. The load timer fires only after the handler has
-// returned to the event loop, so the busy text is painted before the job
-// blocks the GUI thread.
-template <typename Screen>
-void startJob(Screen *screen, void (Screen::*loadSlot)(), const ScreenTraits &traits,
-              QPushButton *button, QLabel *note, QLabel *renote, int &rebootCount)
-{
-    if (traits.clickLogLead)
-        qDebug() << traits.clickLogLead << traits.clickLogName;
-    QTimer::singleShot(traits.loadDelayMs, screen, loadSlot);
-    showBusy(traits, button, note, renote);
-    rebootCount = Screens::kRebootSeconds;
-}
+    void finishForm(QLabel *title) const;
+    void setNote(const QString &text) const;
+    // Runs the screen's script from the medium with its four arguments.
+    int runScript(const QString &storageRoot, const QStringList &arguments) const;
+
+    // Hides the button and starts the job 2000 ms later when the process was
+    // started with this screen's control value.
+    template <typename View>
+    void armAutoStart(View *view, void (View::*autoSlot)()) const
+    {
+        if (Utils::getSDevControlType() != mTraits.autoStartControl)
+            return;
+        if (mTraits.autoRunLog)
+            qDebug() << "=== " << mTraits.className << mTraits.autoRunLog;
+        hideButton();
+        // From 2000 ms on Qt picks a coarse timer, which may fire up to 5 % early.
+        QTimer::singleShot(Screens::kAutoStartDelayMs, Qt::PreciseTimer, view, autoSlot);
+    }
+
+    // The click handler. The load timer fires only after the handler has
+    // returned to the event loop, so the busy text is painted before the job
+    // blocks the GUI thread.
+    template <typename View>
+    void startJob(View *view, void (View::*loadSlot)(), int &rebootCount) const
+    {
+        if (mTraits.clickLogLead)
+            qDebug() << mTraits.clickLogLead << mTraits.clickLogName;
+        QTimer::singleShot(mTraits.loadDelayMs, view, loadSlot);
+        showBusy();
+        rebootCount = Screens::kRebootSeconds;
+    }
+
+    // One tick of the countdown that ends every job.
+    template <typename View, typename DecideFinal>
+    void countdown(View *view, void (View::*nextTick)(), int &rebootCount,
+                   DecideFinal decideFinal) const
+    {
+        RebootCountdown::tick(view, nextTick, mRenote, rebootCount, decideFinal);
+    }
+
+private:
+    void hideButton() const;
+    void showBusy() const;
+
+    QWidget *mWidget;
+    const ScreenTraits &mTraits;
+    QPushButton *mButton;
+    QLabel *mNote;
+    QLabel *mRenote;
+};
 
 } // namespace ScreenFrame
 

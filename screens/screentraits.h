@@ -1,28 +1,23 @@
 #ifndef KORVELLO_SCREENTRAITS_H
 #define KORVELLO_SCREENTRAITS_H
 
+#include "scriptrunner.h"
+#include "texts.h"
+
 // What sets the three maintenance screens apart. The shared machinery (form,
 // start, countdown, script runner) reads one row of this table; everything
 // not in it is the same on every screen.
 struct ScreenTraits
 {
     const char *className;      // also the translation context
-    const char *title;
+    const Texts::ScreenTexts &texts;
     const char *buttonName;
-    const char *buttonText;
     int autoStartControl;       // control state that starts the job by itself
     const char *autoRunLog;     // extra item logged at the automatic start, or null
     const char *clickLogLead;   // first item of the click handler's line, or null
     const char *clickLogName;
     int loadDelayMs;            // click to slot_toLoadTimeOut
-    const char *busyText;
-
-    // Script runner.
-    const char *runnerName;
-    const char *scriptName;
-    int resultMissing;
-    int resultNotExecutable;
-    int resultNotStarted;
+    ScriptRunner::Traits runner;
 };
 
 namespace Screens {

@@ -1,7 +1,7 @@
 #include "backupcatalog.h"
 
 #include "medialisting.h"
-#include "utils.h"
+#include "mediumlayout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,25 +10,9 @@
 
 namespace BackupCatalog {
 
-QString backupDir(const QString &storageRoot)
-{
-    return storageRoot + QStringLiteral("/run/data");
-}
-
-QString deviceFolder(const QString &storageRoot, const QString &snum)
-{
-    return backupDir(storageRoot) + QStringLiteral("/data-") + snum;
-}
-
-QString archiveBaseName(const QString &snum, const QString &timeStamp, int index)
-{
-    return QStringLiteral("data-") + snum + QLatin1Char('-') + timeStamp + QLatin1Char('-')
-           + QString::number(index);
-}
-
 QStringList listArchives(const QString &folder)
 {
-    return MediaListing::listFiles(folder, QStringLiteral("data-*.tar"));
+    return MediaListing::listFiles(folder, QLatin1String(MediumLayout::kArchivePattern));
 }
 
 QString baseName(const QString &fileName)
@@ -89,13 +73,9 @@ Candidate hashCandidate(const QString &folder, const QString &fileName, int inde
     candidate.base = baseName(fileName);
     candidate.index = index;
     const QString basePath = folder + QLatin1Char('/') + candidate.base;
-    candidate.archivePath = basePath + QStringLiteral(".tar");
-    candidate.sideFilePath = basePath + QStringLiteral(".md5");
-    candidate.calMd5 = Utils::calculateFileMD5(candidate.archivePath);
-    candidate.fileMd5 = Utils::extractMD5FromFile(candidate.sideFilePath);
-    // An archive that cannot be read must never be restored, even when its
-    // side file yields no digest either: two empty digests do not match.
-    candidate.intact = MediaListing::digestsMatch(candidate.calMd5, candidate.fileMd5);
+    candidate.archivePath = basePath + QLatin1String(MediumLayout::kArchiveExtension);
+    candidate.sideFilePath = basePath + QLatin1String(MediumLayout::kArchiveSideExtension);
+    candidate.digests = SideFile::check(candidate.archivePath, candidate.sideFilePath);
     return candidate;
 }
 
@@ -119,7 +99,7 @@ Selection selectNewestIntact(const QString &folder, const CandidateCallback &onH
             onHashed(candidate);
         // Strictly greater: an equal index keeps the earlier name (the
         // earlier time stamp), and an index of 0 or less never wins.
-        if (candidate.intact && candidate.index > selection.maxIndex) {
+        if (candidate.intact() && candidate.index > selection.maxIndex) {
             selection.chosenPath = candidate.archivePath;
             selection.maxIndex = candidate.index;
             selection.chosen = selection.candidates.size() - 1;

@@ -1,25 +1,18 @@
 #ifndef KORVELLO_BACKUPCATALOG_H
 #define KORVELLO_BACKUPCATALOG_H
 
+#include "sidefile.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 #include <functional>
 
-// The layout of backups on the medium and the rules that read it. No widget
+// The rules that read the backups on a medium (laid out as MediumLayout
+// describes): numbering and the choice of the backup to restore. No widget
 // here: the screens and the host-side medium tool use the same code.
-//
-//   storage root/run/data                         backup directory
-//   .../data-SNUM                                 device folder
-//   .../data-SNUM/data-SNUM-TIMESTAMP-INDEX.tar   archive
-//   .../data-SNUM/data-SNUM-TIMESTAMP-INDEX.md5   its side file
 namespace BackupCatalog {
-
-QString backupDir(const QString &storageRoot);
-QString deviceFolder(const QString &storageRoot, const QString &snum);
-// "data-" + snum + "-" + time stamp + "-" + index, without extension.
-QString archiveBaseName(const QString &snum, const QString &timeStamp, int index);
 
 // Archives of a device folder in list order (see MediaListing).
 QStringList listArchives(const QString &folder);
@@ -49,9 +42,8 @@ struct Candidate
     int index = 0;
     QString archivePath;   // folder/base.tar, the name that is hashed
     QString sideFilePath;  // folder/base.md5
-    QString calMd5;        // empty when the archive cannot be read
-    QString fileMd5;       // empty when the side file yields no digest
-    bool intact = false;   // both digests present and equal
+    SideFile::Check digests;
+    bool intact() const { return digests.matches(); }
 };
 
 // The choice of the archive to restore: the intact candidate with the

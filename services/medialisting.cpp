@@ -19,9 +19,4 @@ QStringList listFiles(const QString &folder, const QString &wildcard)
     return names;
 }
 
-bool digestsMatch(const QString &computed, const QString &expected)
-{
-    return !computed.isEmpty() && computed == expected;
-}
-
 } // namespace MediaListing

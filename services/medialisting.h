@@ -12,10 +12,6 @@ namespace MediaListing {
 
 QStringList listFiles(const QString &folder, const QString &wildcard);
 
-// True when digests from the side file and from the data agree. Two empty
-// digests never agree: a file that cannot be read must never pass.
-bool digestsMatch(const QString &computed, const QString &expected);
-
 } // namespace MediaListing
 
 #endif

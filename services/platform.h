@@ -10,12 +10,14 @@ namespace DevicePaths {
 constexpr char kUsbRoot[] = "/mnt/usb/sda1";
 constexpr char kSdCardRoot[] = "/mnt/sdcard/mmcblk1p1";
 constexpr char kVersionFile[] = "/etc/version.cfg";
+constexpr char kRebootProgram[] = "reboot";
 } // namespace DevicePaths
 
-// The one place that knows where the device's files are and which program
-// reboots it. The defaults are the device's own: no root prefix and the
+// The one place that knows where the device's files are and how the device
+// reboots. The defaults are the device's own: no root prefix, and the
 // program "reboot". The simulator and the tests point the layer at a
-// directory that stands for the device's file system and at a stub reboot.
+// directory that stands for the device's file system and replace the
+// reboot with their own handler.
 class Platform
 {
 public:
@@ -31,24 +33,14 @@ public:
     // Empty, not null, when unset.
     static QString deviceSerial();
 
-    static QString rebootProgram();
-    static void setRebootProgram(const QString &program);
-
     // Replaces running the reboot program: the simulator ends itself here,
     // as a real reboot ends the tool.
     static void setRebootHandler(std::function<void()> handler);
+    static bool hasRebootHandler();
 
-    // Runs the reboot as a child process and waits for it; its exit code
-    // says nothing useful, the device goes down or it does not.
+    // Runs the reboot program as a child process and waits for it; its exit
+    // code says nothing useful, the device goes down or it does not.
     static void reboot();
-
-    // The absolute file that the reboot program resolves to, or empty when
-    // it resolves to nothing.
-    static QString resolvedRebootProgram();
-
-    // True when running the reboot program could reach the system's own
-    // reboot command. Test executables refuse to start while it holds.
-    static bool rebootReachesSystem();
 };
 
 #endif

@@ -1,23 +1,18 @@
 #ifndef KORVELLO_UPGRADECATALOG_H
 #define KORVELLO_UPGRADECATALOG_H
 
+#include "sidefile.h"
+
 #include <QString>
 #include <QStringList>
 
-// Upgrade packages on the medium and the rules that read them. No widget
-// here: the upgrade screen and the host-side medium tool use the same code,
-// so the tool predicts exactly what the device decides.
-//
-//   storage root/run/upgrade/update-V*.tar       package (name matched ignoring case)
-//   storage root/run/upgrade/update-V*.tar.md5   its side file
-//
-// The device's decision, step by step:
-//   listPackages(packageFolder(root)) -> choosePackage -> checkPackage(...).verified
-//   -> sameVersion(fileName, device version) non-empty: already installed.
+// The rules that read the upgrade packages on a medium (laid out as
+// MediumLayout describes). No widget here: the upgrade screen and the
+// host-side medium tool use the same code, so the tool predicts exactly what
+// the device decides:
+//   listPackages -> choosePackage -> checkPackage(...).verified()
+//   -> sameVersion(name, device version) non-empty: already installed.
 namespace UpgradeCatalog {
-
-// storageRoot + "/run/upgrade".
-QString packageFolder(const QString &storageRoot);
 
 // Package file names in list order (see MediaListing): regular files only,
 // "update-V*.tar" without regard to case, by lower-cased name.
@@ -35,9 +30,8 @@ struct PackageCheck
     QString fileName;
     QString path;          // folder/fileName
     QString sideFilePath;  // path + ".md5"
-    QString calMd5;        // digest of the package, empty when unreadable
-    QString fileMd5;       // digest from the side file, empty when none
-    bool verified = false;
+    SideFile::Check digests;
+    bool verified() const { return digests.matches(); }
 };
 
 PackageCheck checkPackage(const QString &folder, const QString &fileName);

@@ -1,13 +1,15 @@
 #include "utils.h"
 
+#include "boundedlog.h"
+#include "mediumlayout.h"
 #include "platform.h"
+#include "regularfile.h"
+#include "sidefile.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -69,7 +71,7 @@ QString Utils::getDevicePath()
 
 bool Utils::checkUpgradeDirExists()
 {
-    return QDir(getDevicePath() + QStringLiteral("/run/upgrade")).exists();
+    return QDir(MediumLayout::packageFolder(getDevicePath())).exists();
 }
 
 QString Utils::getVerStr()
@@ -87,8 +89,8 @@ QString Utils::readVersionFromPath(const QString &path)
 {
     const QByteArray pathBytes = path.toLocal8Bit();
     QByteArray buffer;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!RegularFile::open(file, path)) {
         printf("Open failed:%s\n", pathBytes.constData());
         fflush(stdout);
     } else {
@@ -108,8 +110,8 @@ QString Utils::readVersionFromPath(const QString &path)
 
 QString Utils::calculateFileMD5(const QString &filePath)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!RegularFile::open(file, filePath)) {
         qDebug() << "Failed to open file:" << filePath;
         return QString();
     }
@@ -124,29 +126,25 @@ QString Utils::calculateFileMD5(const QString &filePath)
     return QString();
 }
 
-QString Utils::md5FromLine(const QString &line)
-{
-    static const QRegularExpression digest(QStringLiteral("([0-9a-f]{32})"));
-    const QRegularExpressionMatch match = digest.match(line);
-    return match.hasMatch() ? match.captured(1) : QString();
-}
-
 QString Utils::extractMD5FromFile(const QString &md5FilePath)
 {
-    QFile file(md5FilePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    const SideFile::Reading reading = SideFile::read(md5FilePath);
+    switch (reading.status) {
+    case SideFile::Reading::Found:
+        return reading.digest;
+    case SideFile::Reading::OpenFailed:
         qDebug() << "Failed to open MD5 file:" << md5FilePath;
-        return QString();
-    }
-    QTextStream in(&file);
-    const QString line = in.readLine();
-    file.close();
-    if (line.isEmpty()) {
+        break;
+    case SideFile::Reading::EmptyLine:
         qDebug() << "MD5 file is empty:" << md5FilePath;
-        return QString();
+        break;
+    case SideFile::Reading::NoDigest:
+        if (reading.lineLength <= reading.lineHead.size())
+            qDebug() << "No valid MD5 found in line:" << reading.lineHead;
+        else
+            qDebug() << "No valid MD5 found in line:" << reading.lineHead
+                     << BoundedLog::cutMarker(reading.lineLength, "characters").constData();
+        break;
     }
-    const QString md5 = md5FromLine(line);
-    if (md5.isNull())
-        qDebug() << "No valid MD5 found in line:" << line;
-    return md5;
+    return QString();
 }

@@ -31,9 +31,6 @@ public:
     static QString calculateFileMD5(const QString &filePath);
     static QString extractMD5FromFile(const QString &md5FilePath);
 
-    // The digest found in one side-file line, or a null string.
-    static QString md5FromLine(const QString &line);
-
 private:
     static int sDevType;
     static int sDevControlType;

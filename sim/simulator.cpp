@@ -1,9 +1,12 @@
 #include "simulator.h"
 
 #include "platform.h"
+#include "startup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 
@@ -12,6 +15,28 @@
 namespace Simulator {
 
 namespace {
+
+const char kUsage[] =
+    "korvello-sim --root DIR [-d N] [-c N] [Qt options such as -platform offscreen]\n"
+    "\n"
+    "Runs the real tool against a simulated device whose file system is DIR:\n"
+    "  DIR/mnt/usb/sda1          the USB medium (device type 0 and 2)\n"
+    "  DIR/mnt/sdcard/mmcblk1p1  the SD card medium (device type 1)\n"
+    "  DIR/etc/version.cfg       the device's version file\n"
+    "  DIR/data                  the data the reference scripts back up and restore\n"
+    "A medium holds run/backup_script.sh, run/recover_script.sh,\n"
+    "run/upgrade_script.sh, run/data/ (backups) and run/upgrade/ (packages).\n"
+    "\n"
+    "The tool itself reads and writes nothing outside DIR, and the device's\n"
+    "reboot prints one line and ends the simulator with exit code 0. The\n"
+    "medium's scripts run as programs of yours, with your rights: the\n"
+    "reference scripts find DIR in the environment variable KORVELLO_SIM_ROOT\n"
+    "and keep their temporary files in DIR/tmp (TMPDIR), but a script you\n"
+    "wrote yourself, or an upgrade package's install.sh hook, can reach\n"
+    "whatever you can. Run packages you do not trust in a throw-away account\n"
+    "or machine. The serial comes from the environment variable snum, as on\n"
+    "the device. DIR must not be \"/\".\n"
+    "\n";
 
 // Headless runs have no screen to look at: the note a service engineer would
 // read when the device goes down is printed instead.
@@ -25,7 +50,23 @@ void printNotes()
     }
 }
 
+bool asksForHelp(const QString &arg)
+{
+    return arg == QLatin1String("--help") || arg == QLatin1String("-h")
+           || arg == QLatin1String("-?") || arg == QLatin1String("--help-all");
+}
+
 } // namespace
+
+void replaceReboot()
+{
+    Platform::setRebootHandler([] {
+        printNotes();
+        printf("korvello-sim: the simulated device reboots now\n");
+        fflush(stdout);
+        QCoreApplication::exit(0);
+    });
+}
 
 Arguments parse(int argc, char **argv)
 {
@@ -33,10 +74,12 @@ Arguments parse(int argc, char **argv)
     parsed.passOn.push_back(argv[0]);
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (asksForHelp(arg))
+            parsed.help = true;
         if (arg == QLatin1String("--root")) {
             if (i + 1 >= argc) {
                 parsed.error = QStringLiteral("--root needs a directory");
-                return parsed;
+                continue;
             }
             parsed.root = QString::fromLocal8Bit(argv[++i]);
             continue;
@@ -45,30 +88,19 @@ Arguments parse(int argc, char **argv)
             parsed.root = arg.mid(7);
             continue;
         }
-        // The tool's own parser prints its options after the simulator's text.
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
-            parsed.help = true;
         parsed.passOn.push_back(argv[i]);
     }
     parsed.passOn.push_back(nullptr);
     return parsed;
 }
 
-QString usage()
+QString help(int argc, char **argv)
 {
-    return QStringLiteral(
-        "korvello-sim --root DIR [-d N] [-c N] [Qt options such as -platform offscreen]\n"
-        "\n"
-        "Runs the real tool against a simulated device whose file system is DIR:\n"
-        "  DIR/mnt/usb/sda1          the USB medium (device type 0 and 2)\n"
-        "  DIR/mnt/sdcard/mmcblk1p1  the SD card medium (device type 1)\n"
-        "  DIR/etc/version.cfg       the device's version file\n"
-        "A medium holds run/backup_script.sh, run/recover_script.sh,\n"
-        "run/upgrade_script.sh, run/data/ (backups) and run/upgrade/ (packages).\n"
-        "The scripts find DIR in the environment variable KORVELLO_SIM_ROOT.\n"
-        "Nothing outside DIR is read or written. The device's reboot prints one\n"
-        "line and ends the simulator with exit code 0. The serial comes from the\n"
-        "environment variable snum, as on the device.\n");
+    // Only for the parser's text: no window, no device.
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    Startup::addOptions(parser);
+    return QString::fromLatin1(kUsage) + parser.helpText();
 }
 
 QString install(const QString &root)
@@ -81,15 +113,13 @@ QString install(const QString &root)
     const QString absolute = info.canonicalFilePath();
     if (absolute == QLatin1String("/"))
         return QStringLiteral("korvello-sim: the root must not be the real /");
+    const QString temporary = absolute + QStringLiteral("/tmp");
+    if (!QDir().mkpath(temporary))
+        return QStringLiteral("korvello-sim: cannot create %1").arg(temporary);
 
     Platform::setRootPath(absolute);
     qputenv(kRootVariable, absolute.toLocal8Bit());
-    Platform::setRebootHandler([] {
-        printNotes();
-        printf("korvello-sim: the simulated device reboots now\n");
-        fflush(stdout);
-        QCoreApplication::exit(0);
-    });
+    qputenv("TMPDIR", temporary.toLocal8Bit());
     return QString();
 }
 

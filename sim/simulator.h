@@ -20,8 +20,14 @@ struct Arguments
     std::vector<char *> passOn;  // everything the tool's own parser gets
 };
 
+// Makes the device's reboot end the simulator. Called before anything else.
+void replaceReboot();
+
+// Any "--help" or "-h", wherever it stands (also after "--" or as the value
+// of an option), asks for the help text alone: the tool is never started.
 Arguments parse(int argc, char **argv);
-QString usage();
+// The simulator's text followed by the tool's own options.
+QString help(int argc, char **argv);
 // Validates the root and installs it; returns an error text or an empty one.
 QString install(const QString &root);
 

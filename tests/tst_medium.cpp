@@ -97,9 +97,9 @@ void TestMedium::report_data()
                        "backup 20240104000000 4 none", "backup 20240105000000 7 upper"}
         << QStringList{"next index: 8", "expected files: data-A7-YYYYMMDDhhmmss-8.tar and",
                        "restores: data-A7-20240102000000-2.tar (index 2)",
-                       "(index 3): passed over: damaged: digests differ",
-                       "(index 4): passed over: damaged: no side file",
-                       "(index 7): passed over: damaged: the side file holds no lowercase",
+                       "(index 3): passed over: digests differ",
+                       "(index 4): passed over: the side file data-A7-20240104000000-4.md5 yields no digest",
+                       "(index 7): passed over: the side file data-A7-20240105000000-7.md5 yields",
                        "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is "
                        "in upper case"};
     QTest::newRow("nothing intact but index 0")

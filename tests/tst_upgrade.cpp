@@ -150,7 +150,7 @@ void TestUpgrade::packageChoice()
 void TestUpgrade::emptyDigestsNeverMatch()
 {
     UpgradeDevice device;
-    QVERIFY(!UpgradeCatalog::checkPackage(device.folder(), "update-V2.tar").verified);
+    QVERIFY(!UpgradeCatalog::checkPackage(device.folder(), "update-V2.tar").verified());
 }
 
 // Every outcome after a verified package, with the note the job ends on. The

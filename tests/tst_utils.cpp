@@ -44,25 +44,17 @@ private slots:
     void profileSetters();
     void devicePaths_data();
     void devicePaths();
-    void rebootReachesSystem_data();
-    void rebootReachesSystem();
     void readVersion_data();
     void readVersion();
     void md5_data();
     void md5();
     void versionText();
-
-private:
-    // The stub that KORVELLO_TEST_MAIN installed before the test object exists.
-    const QString mRebootStub = Platform::rebootProgram();
 };
 
 void TestUtils::cleanup()
 {
     Utils::setSDevType(0);
     Utils::setSDevControlType(0);
-    Platform::setRebootProgram(mRebootStub);
-    Platform::setRebootHandler(nullptr);
 }
 
 void TestUtils::profileSetters_data()
@@ -136,36 +128,6 @@ void TestUtils::devicePaths()
     QCOMPARE(Utils::checkUpgradeDirExists(), exists);
     QCOMPARE(QFileInfo(prefix + medium + "/run/upgrade").isDir(), exists);  // nothing created
     QVERIFY(log.lines().isEmpty());
-}
-
-void TestUtils::rebootReachesSystem_data()
-{
-    QTest::addColumn<QString>("program");  // %1: a folder holding a stub "reboot"
-    QTest::addColumn<bool>("handler");
-    QTest::addColumn<bool>("reaches");
-    QTest::newRow("by PATH") << "reboot" << false << true;
-    QTest::newRow("by PATH, with a handler") << "reboot" << true << false;
-    QTest::newRow("stub") << "%1/reboot" << false << false;
-    QTest::newRow("link to the system's") << "%1/link" << false << true;
-}
-
-// The guard every test executable runs before anything else.
-void TestUtils::rebootReachesSystem()
-{
-    QFETCH(QString, program);
-    QFETCH(bool, handler);
-    QFETCH(bool, reaches);
-    const QString system = QStandardPaths::findExecutable(QStringLiteral("reboot"));
-    if (program.endsWith("/link") && system.isEmpty())
-        QSKIP("no reboot command on this machine");
-    QTemporaryDir dir;
-    TestDevice().writeScript(dir.path() + "/reboot", QStringLiteral("exit 0"));
-    QFile::link(system, dir.path() + "/link");
-    Platform::setRebootProgram(QString(program).replace("%1", dir.path()));
-    if (handler)
-        Platform::setRebootHandler([] {});
-
-    QCOMPARE(Platform::rebootReachesSystem(), reaches);
 }
 
 void TestUtils::readVersion_data()

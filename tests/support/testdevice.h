@@ -48,11 +48,11 @@ private:
 namespace TestSupport {
 
 // Sets up what every test executable needs: offscreen platform, a guard
-// root and a stub reboot. Returns false (after saying why) when the reboot
-// could reach the system's own command; the executable must then not run.
+// root and a reboot that only counts. Returns false when the executable
+// must not run.
 bool prepareProcess();
 
-// How often the stub reboot ran since the process started.
+// How often the tool rebooted since the process started (or the last reset).
 int rebootCount();
 void resetRebootCount();
 

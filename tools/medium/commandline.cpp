@@ -1,7 +1,7 @@
 #include "commandline.h"
 
 #include "mediumcheck.h"
-#include "mediumlayout.h"
+#include "mediumwriter.h"
 #include "platform.h"
 
 #include <QFileInfo>
@@ -123,7 +123,7 @@ int missing(QTextStream &err, const QString &command, const QString &path, const
 }
 
 int finish(QTextStream &out, QTextStream &err, const QString &command,
-           const MediumLayout::Result &result)
+           const MediumWriter::Result &result)
 {
     if (!result.ok) {
         err << "korvello-medium " << command << ": " << result.error << "\n";
@@ -142,7 +142,7 @@ int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString medium = parsed.positional.first();
     if (!QFileInfo(medium).isDir())
         return missing(err, command, medium, "folder");
-    return finish(out, err, command, MediumLayout::prepare(medium));
+    return finish(out, err, command, MediumWriter::prepare(medium));
 }
 
 int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
@@ -154,7 +154,7 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString payload = parsed.options.value(QStringLiteral("payload"));
     if (version.isEmpty() || payload.isEmpty())
         return badArguments(err, command, QStringLiteral("--version and --payload are required"));
-    if (MediumLayout::packageName(version).isEmpty())
+    if (MediumWriter::packageName(version).isEmpty())
         return badArguments(err, command,
                             QStringLiteral("%1 cannot be a package version: it must begin with V "
                                            "and hold no \"/\" or line end")
@@ -167,7 +167,7 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString medium = parsed.positional.first();
     if (!QFileInfo(medium).isDir())
         return missing(err, command, medium, "folder");
-    return finish(out, err, command, MediumLayout::packUpgrade(version, payload, medium, hook));
+    return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
 }
 
 int check(const Parsed &parsed, QTextStream &out, QTextStream &err)

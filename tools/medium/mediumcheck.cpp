@@ -1,11 +1,11 @@
 #include "mediumcheck.h"
 
 #include "filesystem.h"
-#include "medialisting.h"
+#include "mediumwriter.h"
+#include "scriptrunner.h"
 #include "utils.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -15,132 +15,133 @@ namespace MediumCheck {
 
 namespace {
 
-const char kBackupScript[] = "backup_script.sh";
-const char kRecoverScript[] = "recover_script.sh";
-const char kUpgradeScript[] = "upgrade_script.sh";
+using MediumLayout::FolderState;
 
-// True when the device's mkpath of the device folder would fail because a
-// plain file stands on the way.
-bool pathBlocked(const QString &medium, const QString &folder)
+bool isReference(const QString &path, const char *name)
 {
-    for (QString path = folder; path.size() > medium.size(); path = QFileInfo(path).path()) {
-        const QFileInfo info(path);
-        if (info.exists() && !info.isDir())
-            return true;
-    }
-    return false;
+    QFile copy(path);
+    QFile reference(QLatin1String(MediumWriter::kEmbeddedScripts) + QLatin1Char('/')
+                    + QLatin1String(name));
+    if (QFileInfo(path).size() != reference.size())
+        return false;
+    return copy.open(QIODevice::ReadOnly) && reference.open(QIODevice::ReadOnly)
+           && copy.readAll() == reference.readAll();
 }
 
-QString damageReason(const BackupCatalog::Candidate &candidate)
-{
-    const QString archive = QFileInfo(candidate.archivePath).fileName();
-    if (candidate.calMd5.isEmpty())
-        return QStringLiteral("damaged: the archive cannot be read as %1").arg(archive);
-    if (candidate.fileMd5.isEmpty() && !QFileInfo::exists(candidate.sideFilePath))
-        return QStringLiteral("damaged: no side file %1")
-            .arg(QFileInfo(candidate.sideFilePath).fileName());
-    if (candidate.fileMd5.isEmpty())
-        return QStringLiteral("damaged: the side file holds no lowercase digest on its first line");
-    return QStringLiteral("damaged: digests differ (archive %1, side file %2)")
-        .arg(candidate.calMd5, candidate.fileMd5);
-}
-
-QString restoreVerdict(const RestoreCandidate &entry, int chosenIndex)
-{
-    const BackupCatalog::Candidate &candidate = entry.candidate;
-    if (entry.chosen)
-        return QStringLiteral("restored: the intact archive with the highest index");
-    if (!candidate.intact)
-        return QStringLiteral("passed over: ") + damageReason(candidate);
-    if (candidate.index <= 0)
-        return QStringLiteral("passed over: index 0 is never restored");
-    if (candidate.index == chosenIndex)
-        return QStringLiteral("passed over: same index as the chosen archive, "
-                              "which comes first in name order");
-    return QStringLiteral("passed over: older than the chosen archive");
-}
-
-} // namespace
-
-Script inspectScript(const QString &medium, const QString &name)
+Script inspectScript(const QString &medium, MediumLayout::Script which)
 {
     Script script;
-    script.name = name;
-    const QFileInfo info(medium + QStringLiteral("/run/") + name);
-    script.present = info.exists();
-    script.executable = info.isExecutable();
+    script.which = which;
+    script.name = QLatin1String(MediumLayout::scriptName(which));
+    const QString path = MediumLayout::scriptPath(medium, which);
+    script.state = ScriptRunner::inspect(path);
+    script.reference = script.state == ScriptState::Runnable
+                       && isReference(path, MediumLayout::scriptName(which));
     return script;
+}
+
+std::optional<JobEnds::Backup> backupEnd(const BackupPlan &plan)
+{
+    using JobEnds::Backup;
+    if (plan.folder == FolderState::Blocked || plan.folder == FolderState::OffMedium)
+        return Backup::FolderFailed;
+    if (plan.nextIndex == BackupCatalog::kNoIndex)
+        return Backup::Failed;
+    if (plan.script.state != ScriptState::Runnable)
+        return JobEnds::backupRunner(plan.script.state, Backup::Good);
+    return std::nullopt;
 }
 
 BackupPlan planBackup(const QString &medium, const QString &snum)
 {
     BackupPlan plan;
-    plan.script = inspectScript(medium, QString::fromLatin1(kBackupScript));
-    plan.deviceFolder = BackupCatalog::deviceFolder(medium, snum);
-    plan.folderExists = QFileInfo(plan.deviceFolder).isDir();
-    plan.folderBlocked = pathBlocked(medium, plan.deviceFolder);
-    if (plan.folderBlocked)
-        return plan;
-    plan.nextIndex = BackupCatalog::nextIndex(plan.deviceFolder);
-    const QString base = BackupCatalog::archiveBaseName(
+    plan.script = inspectScript(medium, MediumLayout::Script::Backup);
+    plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
+    plan.folder = MediumLayout::folderState(medium, plan.deviceFolder);
+    plan.nextIndex = plan.folder == FolderState::Exists ? BackupCatalog::nextIndex(plan.deviceFolder)
+                     : plan.folder == FolderState::Missing ? 1
+                                                           : 0;
+    const QString base = MediumLayout::archiveBaseName(
         snum, QString::fromLatin1(kTimeStampPlaceholder), plan.nextIndex);
-    plan.expectedArchive = base + QStringLiteral(".tar");
-    plan.expectedSideFile = base + QStringLiteral(".md5");
+    plan.expectedArchive = base + QLatin1String(MediumLayout::kArchiveExtension);
+    plan.expectedSideFile = base + QLatin1String(MediumLayout::kArchiveSideExtension);
+    plan.end = backupEnd(plan);
     return plan;
 }
 
 RestorePlan planRestore(const QString &medium, const QString &snum)
 {
+    using JobEnds::Restore;
     RestorePlan plan;
-    plan.script = inspectScript(medium, QString::fromLatin1(kRecoverScript));
-    plan.deviceFolder = BackupCatalog::deviceFolder(medium, snum);
-    plan.folderExists = QDir(plan.deviceFolder).exists();
-    if (!plan.folderExists)
+    plan.script = inspectScript(medium, MediumLayout::Script::Recover);
+    plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
+    plan.folder = MediumLayout::folderState(medium, plan.deviceFolder);
+    if (plan.folder != FolderState::Exists) {
+        plan.end = Restore::NoBackup;
         return plan;
+    }
     plan.listed = BackupCatalog::listArchives(plan.deviceFolder);
     const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(plan.deviceFolder);
-    for (const BackupCatalog::Candidate &candidate : selection.candidates) {
-        RestoreCandidate entry;
-        entry.candidate = candidate;
-        plan.candidates.append(entry);
-    }
-    if (selection.chosen >= 0)
-        plan.candidates[selection.chosen].chosen = true;
-    if (!selection.chosenPath.isEmpty()) {
-        plan.chosenFileName = QFileInfo(selection.chosenPath).fileName();
-        plan.chosenIndex = selection.maxIndex;
-    }
-    for (RestoreCandidate &entry : plan.candidates)
-        entry.verdict = restoreVerdict(entry, plan.chosenIndex);
+    plan.candidates = selection.candidates;
     std::stable_sort(plan.candidates.begin(), plan.candidates.end(),
-                     [](const RestoreCandidate &a, const RestoreCandidate &b) {
-                         return a.candidate.index > b.candidate.index;
+                     [](const BackupCatalog::Candidate &a, const BackupCatalog::Candidate &b) {
+                         return a.index > b.index;
                      });
+    if (selection.chosen < 0) {
+        plan.end = Restore::NoBackup;
+        return plan;
+    }
+    plan.chosenFileName = selection.candidates.at(selection.chosen).fileName;
+    plan.chosenIndex = selection.maxIndex;
+    // Whatever keeps the script from running ends in the one restoration failure.
+    if (plan.script.state != ScriptState::Runnable)
+        plan.end = Restore::Failed;
     return plan;
+}
+
+std::optional<JobEnds::Upgrade> upgradeEnd(const UpgradePlan &plan)
+{
+    using JobEnds::Upgrade;
+    if (plan.folderState != FolderState::Exists || plan.taken.isEmpty())
+        return Upgrade::NoPackage;
+    if (!plan.check.verified())
+        return Upgrade::BadChecksum;
+    if (plan.alreadyInstalled)
+        return Upgrade::AlreadyLatest;
+    if (plan.script.state != ScriptState::Runnable)
+        return JobEnds::upgradeRunner(plan.script.state, Upgrade::Upgraded);
+    // The reference script writes the version it cuts from the package name,
+    // as the device cuts it: without one it refuses the package.
+    if (plan.script.reference && plan.packageVersion.isEmpty())
+        return Upgrade::Failed;
+    return std::nullopt;
 }
 
 UpgradePlan planUpgrade(const QString &medium, const Options &options)
 {
     UpgradePlan plan;
-    plan.script = inspectScript(medium, QString::fromLatin1(kUpgradeScript));
-    plan.folder = UpgradeCatalog::packageFolder(medium);
-    plan.folderExists = QDir(plan.folder).exists();
+    plan.script = inspectScript(medium, MediumLayout::Script::Upgrade);
+    plan.folder = MediumLayout::packageFolder(medium);
+    plan.folderState = MediumLayout::folderState(medium, plan.folder);
     plan.versionKnown = options.versionKnown;
     if (options.versionKnown)
         plan.deviceVersion = Utils::readVersionFromPath(options.versionFile);
-    if (!plan.folderExists)
-        return plan;
-    plan.packages = UpgradeCatalog::listPackages(plan.folder);
-    plan.taken = UpgradeCatalog::choosePackage(plan.packages);
-    if (plan.taken.isEmpty())
-        return plan;
-    plan.check = UpgradeCatalog::checkPackage(plan.folder, plan.taken);
-    plan.packageVersion = UpgradeCatalog::extractVersion(plan.taken);
-    plan.alreadyInstalled
-        = plan.check.verified && plan.versionKnown
-          && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
+    if (plan.folderState == FolderState::Exists) {
+        plan.packages = UpgradeCatalog::listPackages(plan.folder);
+        plan.taken = UpgradeCatalog::choosePackage(plan.packages);
+    }
+    if (!plan.taken.isEmpty()) {
+        plan.check = UpgradeCatalog::checkPackage(plan.folder, plan.taken);
+        plan.packageVersion = UpgradeCatalog::extractVersion(plan.taken);
+        plan.alreadyInstalled
+            = plan.versionKnown
+              && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
+    }
+    plan.end = upgradeEnd(plan);
     return plan;
 }
+
+} // namespace
 
 Report inspect(const Options &options)
 {

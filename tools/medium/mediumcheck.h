@@ -2,13 +2,20 @@
 #define KORVELLO_MEDIUM_MEDIUMCHECK_H
 
 #include "backupcatalog.h"
+#include "jobends.h"
+#include "mediumlayout.h"
+#include "scriptstate.h"
 #include "upgradecatalog.h"
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include <optional>
 
 // What the device would do with a medium, job by job, decided by the same
-// catalog code the screens call. Nothing here writes to the medium.
+// functions the screens decide by; this tool only words the result. Nothing
+// here writes to the medium.
 namespace MediumCheck {
 
 struct Options
@@ -21,46 +28,44 @@ struct Options
 
 struct Script
 {
+    MediumLayout::Script which = MediumLayout::Script::Backup;
     QString name;
-    bool present = false;
-    bool executable = false;
-    bool runnable() const { return present && executable; }
+    ScriptState state = ScriptState::Missing;
+    bool reference = false; // byte for byte the reference script this tool lays out
 };
 
+// Each plan's `end` is the job's end when the medium alone decides it: the
+// device stops before its script runs, or the script cannot run, or (for a
+// reference script) refuses. Unset, the script runs and its exit code
+// decides.
 struct BackupPlan
 {
     Script script;
     QString deviceFolder;
-    bool folderExists = false;
-    bool folderBlocked = false; // something other than a folder stands there
-    int nextIndex = 0;          // 0: the device runs no script
-    QString expectedArchive;    // with the placeholder time stamp
+    MediumLayout::FolderState folder = MediumLayout::FolderState::Missing;
+    int nextIndex = 0;
+    QString expectedArchive; // with the placeholder time stamp
     QString expectedSideFile;
-};
-
-struct RestoreCandidate
-{
-    BackupCatalog::Candidate candidate;
-    bool chosen = false;
-    QString verdict; // why it is chosen or passed over
+    std::optional<JobEnds::Backup> end;
 };
 
 struct RestorePlan
 {
     Script script;
     QString deviceFolder;
-    bool folderExists = false;
-    QStringList listed;                   // every listed archive, in order
-    QVector<RestoreCandidate> candidates; // newest index first
-    QString chosenFileName;               // empty: nothing is restored
+    MediumLayout::FolderState folder = MediumLayout::FolderState::Missing;
+    QStringList listed;                          // every listed archive, in order
+    QVector<BackupCatalog::Candidate> candidates; // newest index first
+    QString chosenFileName;                      // empty: nothing is restored
     int chosenIndex = 0;
+    std::optional<JobEnds::Restore> end;
 };
 
 struct UpgradePlan
 {
     Script script;
     QString folder;
-    bool folderExists = false;
+    MediumLayout::FolderState folderState = MediumLayout::FolderState::Missing;
     QStringList packages; // in list order
     QString taken;        // empty: no package
     UpgradeCatalog::PackageCheck check;
@@ -68,6 +73,7 @@ struct UpgradePlan
     bool versionKnown = false;
     QString deviceVersion;
     bool alreadyInstalled = false;
+    std::optional<JobEnds::Upgrade> end;
 };
 
 struct Report
@@ -84,14 +90,9 @@ struct Report
 // The time stamp stands for the moment the job starts.
 constexpr char kTimeStampPlaceholder[] = "YYYYMMDDhhmmss";
 
-Script inspectScript(const QString &medium, const QString &name);
-BackupPlan planBackup(const QString &medium, const QString &snum);
-RestorePlan planRestore(const QString &medium, const QString &snum);
-UpgradePlan planUpgrade(const QString &medium, const Options &options);
-QStringList findWarnings(const Report &report);
-
 Report inspect(const Options &options);
 QString render(const Report &report);
+QStringList findWarnings(const Report &report);
 
 } // namespace MediumCheck
 

@@ -1,15 +1,19 @@
 #include "mediumcheck.h"
+#include "texts.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
-// The report as the engineer reads it. The lines that state a decision
-// ("next index:", "restores:", "takes:", "checksum:", "already installed:")
-// keep their form: scripts and tests read them.
+// The report as the engineer reads it: the plans of mediumcheck.cpp in
+// words. The lines that state a decision ("next index:", "restores:",
+// "takes:", "checksum:", "already installed:", "outcome:") keep their form:
+// scripts and tests read them.
 namespace MediumCheck {
 
 namespace {
+
+using MediumLayout::FolderState;
 
 QString quoted(const QString &text)
 {
@@ -18,33 +22,53 @@ QString quoted(const QString &text)
 
 QString scriptLine(const Script &script)
 {
-    QString state = QStringLiteral("executable");
-    if (!script.present)
+    QString state;
+    switch (script.state) {
+    case ScriptState::Missing:
         state = QStringLiteral("missing");
-    else if (!script.executable)
+        break;
+    case ScriptState::NotExecutable:
         state = QStringLiteral("not executable");
+        break;
+    case ScriptState::Unstartable:
+        state = QStringLiteral("cannot be started (no \"#!\" line, or one with a carriage return)");
+        break;
+    case ScriptState::Runnable:
+        state = script.reference ? QStringLiteral("executable, the reference script")
+                                 : QStringLiteral("executable, a script of your own");
+        break;
+    }
     return QStringLiteral("  script run/%1: %2\n").arg(script.name, state);
 }
 
-// The runner's own note when the script cannot be run.
-QString runnerNote(const Script &script)
+QString folderWord(FolderState state, const char *missing)
 {
-    if (!script.present)
-        return QStringLiteral("備份腳本不存在");
-    return QStringLiteral("備份腳本不可運行");
+    switch (state) {
+    case FolderState::Exists:
+        return QStringLiteral("exists");
+    case FolderState::Missing:
+        return QLatin1String(missing);
+    case FolderState::Blocked:
+        return QStringLiteral("blocked by a file or a dangling link");
+    case FolderState::OffMedium:
+        return QStringLiteral("leads off the medium through a link");
+    }
+    return QString();
 }
 
-QString backupOutcome(const BackupPlan &plan)
+// "outcome:" followed by the screen's note when the medium decides the end,
+// else how the script is run and what the screen shows when it succeeds.
+QString outcome(const QString &note, bool decided, const QString &run, const QString &successNote)
 {
-    if (plan.folderBlocked)
-        return QStringLiteral(
-            "the device folder cannot be made; the screen shows \"創建備份檔夾失敗\""
-            " and no script runs");
-    if (plan.nextIndex == BackupCatalog::kNoIndex)
-        return QStringLiteral("no next index is left; no script runs");
-    if (!plan.script.runnable())
-        return QStringLiteral("the screen shows \"%1\"").arg(runnerNote(plan.script));
-    return QStringLiteral("the script runs; the device then verifies the expected files");
+    if (decided)
+        return QStringLiteral("  outcome: the screen shows %1\n").arg(quoted(note));
+    return QStringLiteral("  outcome: %1; the screen shows %2 when it succeeds\n")
+        .arg(run, quoted(successNote));
+}
+
+QString scriptGets(const Script &script, const QString &second, const QString &third)
+{
+    return QStringLiteral("%1 gets %2 %3").arg(script.name, quoted(second), quoted(third));
 }
 
 void renderBackup(QTextStream &out, const Report &report)
@@ -52,26 +76,35 @@ void renderBackup(QTextStream &out, const Report &report)
     const BackupPlan &plan = report.backup;
     out << "\nBackup\n" << scriptLine(plan.script);
     out << "  device folder " << QDir(report.medium).relativeFilePath(plan.deviceFolder) << ": "
-        << (plan.folderBlocked  ? "blocked by a file"
-            : plan.folderExists ? "exists"
-                                : "missing, the device creates it")
-        << "\n";
+        << folderWord(plan.folder, "missing, the device creates it") << "\n";
     out << "  next index: " << plan.nextIndex << "\n";
     if (plan.nextIndex != BackupCatalog::kNoIndex)
         out << "  expected files: " << plan.expectedArchive << " and " << plan.expectedSideFile
             << " (" << kTimeStampPlaceholder << ": the job's start)\n";
-    out << "  outcome: " << backupOutcome(plan) << "\n";
+    out << outcome(plan.end ? Texts::note(*plan.end) : QString(), bool(plan.end),
+                   plan.script.name + QStringLiteral(" runs"), Texts::note(JobEnds::Backup::Good));
 }
 
-QString restoreOutcome(const RestorePlan &plan)
+QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &plan)
 {
-    if (plan.chosenFileName.isEmpty())
-        return QStringLiteral("the screen shows \"備份檔不存在\"; no script runs");
-    if (!plan.script.runnable())
-        return QStringLiteral("the script cannot run; the screen shows \"數據還原失敗\"");
-    return QStringLiteral("recover_script.sh gets %1 %2")
-        .arg(quoted(plan.chosenFileName))
-        .arg(quoted(QString::number(plan.chosenIndex)));
+    if (candidate.fileName == plan.chosenFileName)
+        return QStringLiteral("restored: the intact archive with the highest index");
+    const SideFile::Check &digests = candidate.digests;
+    if (digests.calMd5.isEmpty())
+        return QStringLiteral("passed over: the archive cannot be read as %1")
+            .arg(QFileInfo(candidate.archivePath).fileName());
+    if (digests.fileMd5.isEmpty())
+        return QStringLiteral("passed over: the side file %1 yields no digest")
+            .arg(QFileInfo(candidate.sideFilePath).fileName());
+    if (!candidate.intact())
+        return QStringLiteral("passed over: digests differ (archive %1, side file %2)")
+            .arg(digests.calMd5, digests.fileMd5);
+    if (candidate.index <= 0)
+        return QStringLiteral("passed over: index 0 is never restored");
+    if (candidate.index == plan.chosenIndex)
+        return QStringLiteral("passed over: same index as the chosen archive, "
+                              "which comes first in name order");
+    return QStringLiteral("passed over: older than the chosen archive");
 }
 
 void renderRestore(QTextStream &out, const Report &report)
@@ -79,46 +112,33 @@ void renderRestore(QTextStream &out, const Report &report)
     const RestorePlan &plan = report.restore;
     out << "\nRestoration\n" << scriptLine(plan.script);
     out << "  device folder " << QDir(report.medium).relativeFilePath(plan.deviceFolder) << ": ";
-    if (plan.folderExists)
+    if (plan.folder == FolderState::Exists)
         out << plan.listed.size() << " archive(s) listed\n";
     else
-        out << "missing\n";
-    for (const RestoreCandidate &entry : plan.candidates)
-        out << "  archive " << entry.candidate.fileName << " (index " << entry.candidate.index
-            << "): " << entry.verdict << "\n";
+        out << folderWord(plan.folder, "missing") << "\n";
+    for (const BackupCatalog::Candidate &candidate : plan.candidates)
+        out << "  archive " << candidate.fileName << " (index " << candidate.index
+            << "): " << verdict(candidate, plan) << "\n";
     if (plan.chosenFileName.isEmpty())
         out << "  restores: nothing\n";
     else
         out << "  restores: " << plan.chosenFileName << " (index " << plan.chosenIndex << ")\n";
-    out << "  outcome: " << restoreOutcome(plan) << "\n";
-}
-
-QString upgradeOutcome(const UpgradePlan &plan)
-{
-    if (plan.taken.isEmpty())
-        return QStringLiteral("the screen shows \"升級包不存在\"; no script runs");
-    if (!plan.check.verified)
-        return QStringLiteral("the screen shows \"升級包校驗錯誤\"; no script runs");
-    if (plan.alreadyInstalled)
-        return QStringLiteral("the screen shows \"已經是最新版本: %1\"; no script runs, and the "
-                              "device waits for the medium to be pulled out before it reboots")
-            .arg(plan.packageVersion);
-    if (!plan.script.runnable())
-        return QStringLiteral("the screen shows \"%1\"").arg(runnerNote(plan.script));
-    return QStringLiteral("upgrade_script.sh gets %1 \"0\"; it succeeds when the first line of "
-                          "the version file reads %2 afterwards")
-        .arg(quoted(plan.taken), quoted(plan.packageVersion));
+    out << outcome(plan.end ? Texts::note(*plan.end) : QString(), bool(plan.end),
+                   scriptGets(plan.script, plan.chosenFileName, QString::number(plan.chosenIndex)),
+                   Texts::note(JobEnds::Restore::Restored));
 }
 
 void renderChecksum(QTextStream &out, const UpgradeCatalog::PackageCheck &check)
 {
-    if (check.verified) {
-        out << "  checksum: holds (" << check.calMd5 << ")\n";
+    const SideFile::Check &digests = check.digests;
+    if (check.verified()) {
+        out << "  checksum: holds (" << digests.calMd5 << ")\n";
         return;
     }
-    out << "  checksum: fails (package " << (check.calMd5.isEmpty() ? "unreadable" : check.calMd5)
+    out << "  checksum: fails (package "
+        << (digests.calMd5.isEmpty() ? QStringLiteral("unreadable") : digests.calMd5)
         << ", side file "
-        << (check.fileMd5.isEmpty() ? QStringLiteral("without a lowercase digest") : check.fileMd5)
+        << (digests.fileMd5.isEmpty() ? QStringLiteral("without a digest") : digests.fileMd5)
         << ")\n";
 }
 
@@ -138,10 +158,10 @@ void renderUpgrade(QTextStream &out, const Report &report)
     const UpgradePlan &plan = report.upgrade;
     out << "\nUpgrade\n" << scriptLine(plan.script);
     out << "  package folder run/upgrade: ";
-    if (plan.folderExists)
+    if (plan.folderState == FolderState::Exists)
         out << plan.packages.size() << " package(s)\n";
     else
-        out << "missing\n";
+        out << folderWord(plan.folderState, "missing") << "\n";
     for (const QString &name : plan.packages)
         out << "  package " << name << "\n";
     if (plan.taken.isEmpty()) {
@@ -149,10 +169,12 @@ void renderUpgrade(QTextStream &out, const Report &report)
     } else {
         out << "  takes: " << plan.taken << "\n";
         renderChecksum(out, plan.check);
-        if (plan.check.verified)
+        if (plan.check.verified())
             renderVersions(out, plan);
     }
-    out << "  outcome: " << upgradeOutcome(plan) << "\n";
+    out << outcome(plan.end ? Texts::note(*plan.end, plan.packageVersion) : QString(),
+                   bool(plan.end), scriptGets(plan.script, plan.taken, QStringLiteral("0")),
+                   Texts::note(JobEnds::Upgrade::Upgraded));
 }
 
 } // namespace

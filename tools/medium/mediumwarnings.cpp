@@ -1,6 +1,7 @@
 #include "filesystem.h"
 #include "mediumcheck.h"
-#include "utils.h"
+#include "regularfile.h"
+#include "sidefile.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,6 +15,8 @@ namespace MediumCheck {
 
 namespace {
 
+using MediumLayout::FolderState;
+
 QString relative(const QString &medium, const QString &path)
 {
     return QDir(medium).relativeFilePath(path);
@@ -25,31 +28,26 @@ bool startsWithByteOrderMark(const QByteArray &head)
            || head.startsWith("\xFE\xFF");
 }
 
-// A first line whose digest is written in capitals: the device finds no
-// digest in it, and the file counts as damaged.
-bool upperCaseDigest(const QByteArray &firstLine)
-{
-    static const QRegularExpression upper(QStringLiteral("[0-9A-F]{32}"));
-    const QString line = QString::fromLatin1(firstLine);
-    return Utils::md5FromLine(line).isNull() && upper.match(line).hasMatch();
-}
-
 void checkSideFile(const QString &medium, const QString &path, QStringList &warnings)
 {
     const QString name = relative(medium, path);
-    if (!path.endsWith(QLatin1String(".md5")))
+    if (!path.endsWith(QLatin1String(MediumLayout::kArchiveSideExtension)))
         warnings << QStringLiteral("%1: the extension is not in lower case; the device "
                                    "looks for \".md5\" exactly")
                         .arg(name);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray firstLine = file.readLine(4096);
-    if (startsWithByteOrderMark(firstLine))
-        warnings << QStringLiteral("%1: begins with a byte-order mark; md5sum -c in the "
-                                   "scripts will not read it")
+    QFile file;
+    if (!RegularFile::open(file, path)) {
+        warnings << QStringLiteral("%1: not a regular file; the device reads no digest from it")
                         .arg(name);
-    if (upperCaseDigest(firstLine))
+        return;
+    }
+    if (startsWithByteOrderMark(file.read(4)))
+        warnings << QStringLiteral("%1: begins with a byte-order mark; the device and the "
+                                   "scripts read it, md5sum -c on a computer does not")
+                        .arg(name);
+    static const QRegularExpression upper(QStringLiteral("[0-9A-F]{32}"));
+    const SideFile::Reading reading = SideFile::read(path);
+    if (reading.status == SideFile::Reading::NoDigest && upper.match(reading.lineHead).hasMatch())
         warnings << QStringLiteral("%1: the digest is in upper case; the device reads no "
                                    "digest from it")
                         .arg(name);
@@ -62,7 +60,8 @@ void scanFiles(const QString &medium, QStringList &warnings)
     QDirIterator top(medium, filters);
     while (top.hasNext())
         seen << top.next();
-    QDirIterator run(medium + QStringLiteral("/run"), filters, QDirIterator::Subdirectories);
+    // Links to folders are not followed: only the medium itself is read.
+    QDirIterator run(MediumLayout::runFolder(medium), filters, QDirIterator::Subdirectories);
     while (run.hasNext())
         seen << run.next();
     seen.sort();
@@ -74,7 +73,8 @@ void scanFiles(const QString &medium, QStringList &warnings)
                             .arg(relative(medium, path));
             continue;
         }
-        if (fileName.endsWith(QLatin1String(".md5"), Qt::CaseInsensitive))
+        if (fileName.endsWith(QLatin1String(MediumLayout::kArchiveSideExtension),
+                              Qt::CaseInsensitive))
             checkSideFile(medium, path, warnings);
     }
 }
@@ -98,11 +98,54 @@ void checkScripts(const Report &report, QStringList &warnings)
 {
     for (const Script *script :
          {&report.backup.script, &report.restore.script, &report.upgrade.script}) {
-        if (script->present && !script->executable)
+        if (script->state == ScriptState::NotExecutable)
             warnings << QStringLiteral("run/%1: no execute bit; the device will not run it "
                                        "(chmod +x, or run \"korvello-medium prepare\")")
                             .arg(script->name);
+        if (script->state == ScriptState::Unstartable)
+            warnings << QStringLiteral("run/%1: the device cannot start it: it needs a \"#!\" "
+                                       "first line with Unix line ends (LF, not CR LF)")
+                            .arg(script->name);
     }
+}
+
+// Folders that a job writes into or hands to its script.
+void checkFolders(const Report &report, QStringList &warnings)
+{
+    const struct
+    {
+        QString path;
+        FolderState state;
+    } folders[] = {
+        {report.backup.deviceFolder, report.backup.folder},
+        {report.upgrade.folder, report.upgrade.folderState},
+    };
+    for (const auto &folder : folders) {
+        const QString name = relative(report.medium, folder.path);
+        if (folder.state == FolderState::OffMedium)
+            warnings << QStringLiteral("%1 leads off the medium through a symbolic link; the "
+                                       "device neither writes nor reads there")
+                            .arg(name);
+        else if (folder.state == FolderState::Blocked)
+            warnings << QStringLiteral("%1: a file or a dangling symbolic link stands on the "
+                                       "way; the device cannot use the folder")
+                            .arg(name);
+    }
+}
+
+void checkPackages(const Report &report, QStringList &warnings)
+{
+    const UpgradePlan &upgrade = report.upgrade;
+    if (upgrade.packages.size() > 1)
+        warnings << QStringLiteral("%1 packages in run/upgrade; the device takes the last in "
+                                   "name order, %2, and never reads version numbers")
+                        .arg(upgrade.packages.size())
+                        .arg(upgrade.taken);
+    if (!upgrade.taken.isEmpty() && upgrade.packageVersion.isEmpty())
+        warnings << QStringLiteral("run/upgrade/%1: the device takes it but cuts no version "
+                                   "from its name (\"update-\" and \".tar\" count in lower "
+                                   "case only); the reference upgrade script refuses it")
+                        .arg(upgrade.taken);
 }
 
 } // namespace
@@ -110,14 +153,11 @@ void checkScripts(const Report &report, QStringList &warnings)
 QStringList findWarnings(const Report &report)
 {
     QStringList warnings;
-    if (!QFileInfo(report.medium + QStringLiteral("/run")).isDir())
+    if (!QFileInfo(MediumLayout::runFolder(report.medium)).isDir())
         warnings << QStringLiteral("no run/ folder: give the folder that holds run/, or lay one "
                                    "out with \"korvello-medium prepare\"");
-    if (report.upgrade.packages.size() > 1)
-        warnings << QStringLiteral("%1 packages in run/upgrade; the device takes the last in "
-                                   "name order, %2, and never reads version numbers")
-                        .arg(report.upgrade.packages.size())
-                        .arg(report.upgrade.taken);
+    checkFolders(report, warnings);
+    checkPackages(report, warnings);
     checkScripts(report, warnings);
     checkSizes(report, warnings);
     scanFiles(report.medium, warnings);

@@ -31,8 +31,7 @@ int main(int argc, char *argv[])
     const QString out = app.arguments().at(1);
     QDir().mkpath(out);
     for (const ScreenPictures::State &state : ScreenPictures::states()) {
-        const QString path
-            = out + QLatin1Char('/') + QLatin1String(state.name) + QStringLiteral(".png");
+        const QString path = out + QLatin1Char('/') + state.name + QStringLiteral(".png");
         if (!ScreenPictures::render(state).save(path)) {
             fprintf(stderr, "korvello-pictures: cannot write %s\n", qPrintable(path));
             return 1;

@@ -44,10 +44,10 @@ const ScreenTraits &traitsOf(Screen screen)
 template <typename View>
 void applyState(View *view, const State &state)
 {
-    view->updateLabelNote(QString::fromUtf8(state.note));
+    view->updateLabelNote(state.note);
     auto *renote = view->template findChild<QLabel *>(QStringLiteral("label_renote"));
-    renote->setText(QString::fromUtf8(state.renote));
-    renote->setVisible(state.renote != nullptr);
+    renote->setText(state.renote);
+    renote->setVisible(!state.renote.isNull());
     const char *buttonName = traitsOf(state.screen).buttonName;
     view->template findChild<QPushButton *>(QString::fromLatin1(buttonName))
         ->setVisible(state.buttonVisible);

@@ -17,10 +17,10 @@ enum class Screen { Menu, Backup, Recover, Upgrade };
 
 struct State
 {
-    const char *name; // the picture's file name without ".png"
+    QString name; // the picture's file name without ".png"
     Screen screen;
-    const char *note;   // label_note
-    const char *renote; // label_renote; null: hidden, as the click handler leaves it
+    QString note;   // label_note
+    QString renote; // label_renote; null: hidden, as the click handler leaves it
     bool buttonVisible; // the start button, seen only before the job starts
 };
 

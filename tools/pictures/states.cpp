@@ -1,62 +1,82 @@
 #include "screenpictures.h"
 
+#include "texts.h"
+
 namespace ScreenPictures {
 
-// The texts as the screens show them, one row per state. A job's result is
-// shown with the first second of its countdown.
+namespace {
+
+// What the sample pictures name: a backup archive, a package and its version.
+const char kArchiveName[] = "data-A7-20240102093000-2.tar";
+const char kPackageName[] = "update-V1.2.tar";
+const char kPackageVersion[] = "V1.2";
+
+QString text(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+struct Job
+{
+    const char *prefix;
+    Screen screen;
+    const Texts::ScreenTexts &texts;
+    const QVector<Texts::End> &ends;
+};
+
+// The job's screen before its start, busy, and at each of its ends with the
+// first second of the countdown.
+void addJob(QVector<State> &states, const Job &job)
+{
+    const QString prefix = QLatin1String(job.prefix) + QLatin1Char('-');
+    states.append({prefix + "start", job.screen, QLatin1String(""), QLatin1String(""), true});
+    states.append({prefix + "busy", job.screen, text(job.texts.busy), QString(), false});
+    for (const Texts::End &end : job.ends) {
+        QString note = text(end.note);
+        if (job.screen == Screen::Upgrade && end.end == int(JobEnds::Upgrade::AlreadyLatest))
+            note += QLatin1String(kPackageVersion);
+        states.append({prefix + end.name, job.screen, note, Texts::secondsLeft(5), false});
+    }
+}
+
+QVector<State> allStates()
+{
+    using JobEnds::Upgrade;
+    const QString backupGood = Texts::note(JobEnds::Backup::Good);
+    const QString restored = Texts::note(JobEnds::Restore::Restored);
+    const QString upgraded = Texts::note(Upgrade::Upgraded);
+    const QString latest = Texts::note(Upgrade::AlreadyLatest, QLatin1String(kPackageVersion));
+
+    QVector<State> states = {{"menu", Screen::Menu, QString(), QString(), false}};
+    addJob(states, {"backup", Screen::Backup, Texts::kBackupScreen, Texts::backupEnds()});
+    states += {
+        {"backup-checking", Screen::Backup, text(Texts::kBackupChecking), QString(), false},
+        {"backup-countdown", Screen::Backup, backupGood, Texts::secondsLeft(1), false},
+        {"backup-reboot", Screen::Backup, backupGood, text(Texts::kRebootPullUsb), false},
+    };
+    addJob(states, {"recover", Screen::Recover, Texts::kRecoverScreen, Texts::restoreEnds()});
+    states += {
+        {"recover-chosen", Screen::Recover, text(Texts::kRestoreChosenLead) + kArchiveName,
+         QString(), false},
+        {"recover-reboot", Screen::Recover, restored, text(Texts::kRebootPullUsb), false},
+    };
+    addJob(states, {"upgrade", Screen::Upgrade, Texts::kUpgradeScreen, Texts::upgradeEnds()});
+    states += {
+        {"upgrade-package", Screen::Upgrade, text(Texts::kUpgradePackageLead) + kPackageName,
+         QString(), false},
+        {"upgrade-running", Screen::Upgrade, text(Texts::kUpgradeRunning), QString(), false},
+        {"upgrade-remove-medium", Screen::Upgrade, latest, text(Texts::kRemoveTool), false},
+        {"upgrade-reboot-latest", Screen::Upgrade, latest, text(Texts::kRebootLatest), false},
+        {"upgrade-reboot", Screen::Upgrade, upgraded, text(Texts::kRebootPullTool), false},
+    };
+    return states;
+}
+
+} // namespace
+
 const QVector<State> &states()
 {
-    static const QVector<State> table = {
-        {"menu", Screen::Menu, nullptr, nullptr, false},
-
-        {"backup-start", Screen::Backup, "", "", true},
-        {"backup-busy", Screen::Backup, "數據備份中，請稍後...", nullptr, false},
-        {"backup-folder-failed", Screen::Backup, "創建備份檔夾失敗", "5秒後自動重啟", false},
-        {"backup-checking", Screen::Backup, "備份數據檢查中......", nullptr, false},
-        {"backup-success", Screen::Backup, " 備份成功 ", "5秒後自動重啟", false},
-        {"backup-archive-missing", Screen::Backup, "備份失敗 ：備份檔不存在", "5秒後自動重啟",
-         false},
-        {"backup-side-file-missing", Screen::Backup, "備份失敗 ：備份檔MD5不不存在",
-         "5秒後自動重啟", false},
-        {"backup-digest-mismatch", Screen::Backup, "備份失敗 ：備份檔校驗錯誤", "5秒後自動重啟",
-         false},
-        {"backup-failed", Screen::Backup, "備份失敗", "5秒後自動重啟", false},
-        {"backup-script-missing", Screen::Backup, "備份腳本不存在", "5秒後自動重啟", false},
-        {"backup-script-not-executable", Screen::Backup, "備份腳本不可運行", "5秒後自動重啟",
-         false},
-        {"backup-script-not-started", Screen::Backup, "備份腳本運行失敗", "5秒後自動重啟", false},
-        {"backup-countdown", Screen::Backup, " 備份成功 ", "1秒後自動重啟", false},
-        {"backup-reboot", Screen::Backup, " 備份成功 ", "等待設備重啟，請拔出U盤", false},
-
-        {"recover-start", Screen::Recover, "", "", true},
-        {"recover-busy", Screen::Recover, "還原中，請稍後...", nullptr, false},
-        {"recover-none", Screen::Recover, "備份檔不存在", "5秒後自動重啟", false},
-        {"recover-chosen", Screen::Recover, "備份檔名稱 :data-A7-20240102093000-2.tar", nullptr,
-         false},
-        {"recover-success", Screen::Recover, "數據還原成功", "5秒後自動重啟", false},
-        {"recover-failed", Screen::Recover, "數據還原失敗", "5秒後自動重啟", false},
-        {"recover-reboot", Screen::Recover, "數據還原成功", "等待設備重啟，請拔出U盤", false},
-
-        {"upgrade-start", Screen::Upgrade, "", "", true},
-        {"upgrade-busy", Screen::Upgrade, "升級包檢測中，請稍後...", nullptr, false},
-        {"upgrade-no-package", Screen::Upgrade, "升級包不存在", "5秒後自動重啟", false},
-        {"upgrade-checksum-error", Screen::Upgrade, "升級包校驗錯誤", "5秒後自動重啟", false},
-        {"upgrade-package", Screen::Upgrade, "升級包名稱 :update-V1.2.tar", nullptr, false},
-        {"upgrade-running", Screen::Upgrade, "升级中...", nullptr, false},
-        {"upgrade-latest", Screen::Upgrade, "已經是最新版本: V1.2", "5秒後自動重啟", false},
-        {"upgrade-success", Screen::Upgrade, "升級成功", "5秒後自動重啟", false},
-        {"upgrade-failed", Screen::Upgrade, "升級失敗", "5秒後自動重啟", false},
-        {"upgrade-version-unchanged", Screen::Upgrade, "升級失敗,軟體版本未更新", "5秒後自動重啟",
-         false},
-        {"upgrade-script-missing", Screen::Upgrade, "備份腳本不存在", "5秒後自動重啟", false},
-        {"upgrade-script-not-executable", Screen::Upgrade, "備份腳本不可運行", "5秒後自動重啟",
-         false},
-        {"upgrade-script-not-started", Screen::Upgrade, "備份腳本運行失敗", "5秒後自動重啟", false},
-        {"upgrade-remove-medium", Screen::Upgrade, "已經是最新版本: V1.2", "請拔出升級工具設備...",
-         false},
-        {"upgrade-reboot-latest", Screen::Upgrade, "已經是最新版本: V1.2", "等待設備重啟", false},
-        {"upgrade-reboot", Screen::Upgrade, "升級成功", "等待設備重啟，請拔出升級工具設備", false},
-    };
+    static const QVector<State> table = allStates();
     return table;
 }
 

@@ -1,5 +1,6 @@
-#include "mediumlayout.h"
+#include "mediumwriter.h"
 
+#include "mediumlayout.h"
 #include "upgradecatalog.h"
 #include "utils.h"
 
@@ -9,7 +10,7 @@
 #include <QProcess>
 #include <QSaveFile>
 
-namespace MediumLayout {
+namespace MediumWriter {
 
 namespace {
 
@@ -84,7 +85,7 @@ Result prepare(const QString &medium, const QString &scriptSource)
               .entryList(QStringList() << QStringLiteral("*.sh"), QDir::Files, QDir::Name);
     if (scripts.isEmpty())
         return failure(QStringLiteral("no reference scripts in %1").arg(scriptSource));
-    const QString run = medium + QStringLiteral("/run");
+    const QString run = MediumLayout::runFolder(medium);
     if (!QDir().mkpath(run))
         return failure(QStringLiteral("cannot create %1").arg(run));
     Result result;
@@ -100,11 +101,12 @@ Result prepare(const QString &medium, const QString &scriptSource)
 
 QString packageName(const QString &version)
 {
-    const QString name = QStringLiteral("update-") + version + QStringLiteral(".tar");
+    const QString name = QLatin1String(MediumLayout::kPackageVersionLead) + version
+                         + QLatin1String(MediumLayout::kPackageVersionTail);
     if (version.isEmpty() || version.contains(QLatin1Char('/'))
         || version.contains(QLatin1Char('\n')) || version.contains(QLatin1Char('\r')))
         return QString();
-    if (!QDir::match(QStringLiteral("update-V*.tar"), name)
+    if (!QDir::match(QLatin1String(MediumLayout::kPackagePattern), name)
         || UpgradeCatalog::extractVersion(name) != version)
         return QString();
     return name;
@@ -132,7 +134,7 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
         return failure(QStringLiteral("%1 is not a file").arg(hook));
     if (!QFileInfo(medium).isDir())
         return failure(QStringLiteral("%1 is not a folder").arg(medium));
-    const QString folder = UpgradeCatalog::packageFolder(medium);
+    const QString folder = MediumLayout::packageFolder(medium);
     if (!QDir().mkpath(folder))
         return failure(QStringLiteral("cannot create %1").arg(folder));
 
@@ -149,12 +151,13 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
     QFile::remove(package);
     if (digest.isEmpty() || !QFile::rename(partial, package))
         return failure(QStringLiteral("cannot write %1").arg(package));
-    if (!writeSideFile(package + QStringLiteral(".md5"), sideFileLine(digest, name)))
-        return failure(QStringLiteral("cannot write %1.md5").arg(package));
+    const QString sideFile = MediumLayout::packageSideFile(package);
+    if (!writeSideFile(sideFile, sideFileLine(digest, name)))
+        return failure(QStringLiteral("cannot write %1").arg(sideFile));
     Result result;
     result.ok = true;
-    result.written << package << package + QStringLiteral(".md5");
+    result.written << package << sideFile;
     return result;
 }
 
-} // namespace MediumLayout
+} // namespace MediumWriter

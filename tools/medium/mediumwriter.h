@@ -1,12 +1,12 @@
-#ifndef KORVELLO_MEDIUM_MEDIUMLAYOUT_H
-#define KORVELLO_MEDIUM_MEDIUMLAYOUT_H
+#ifndef KORVELLO_MEDIUM_MEDIUMWRITER_H
+#define KORVELLO_MEDIUM_MEDIUMWRITER_H
 
 #include <QString>
 #include <QStringList>
 
 // Writing a medium: its run/ folder with the reference scripts, and upgrade
 // packages with their side files.
-namespace MediumLayout {
+namespace MediumWriter {
 
 // Where the reference scripts are built into the tool.
 constexpr char kEmbeddedScripts[] = ":/medium";
@@ -37,6 +37,6 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
 // "digest  name\n", as md5sum writes it.
 QByteArray sideFileLine(const QString &digest, const QString &fileName);
 
-} // namespace MediumLayout
+} // namespace MediumWriter
 
 #endif

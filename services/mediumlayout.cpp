@@ -1,0 +1,111 @@
+#include "mediumlayout.h"
+
+#include <QFileInfo>
+
+namespace MediumLayout {
+
+namespace {
+
+// The path with every symbolic link of its existing part resolved; the
+// part that does not exist yet is appended as it stands. Empty when a
+// dangling link stands on the way: nothing can be created through it.
+QString resolved(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    if (info.isSymLink())
+        return QString();
+    const QString parent = info.path();
+    if (parent == path)
+        return path;
+    const QString resolvedParent = resolved(parent);
+    if (resolvedParent.isEmpty())
+        return QString();
+    return (resolvedParent == QLatin1String("/") ? QString() : resolvedParent) + QLatin1Char('/')
+           + info.fileName();
+}
+
+bool inside(const QString &path, const QString &root)
+{
+    return path == root || root == QLatin1String("/")
+           || path.startsWith(root + QLatin1Char('/'));
+}
+
+// True when something other than a folder stands between root and folder.
+bool blockedOnTheWay(const QString &root, const QString &folder)
+{
+    for (QString path = folder; path.size() > root.size(); path = QFileInfo(path).path()) {
+        const QFileInfo info(path);
+        if ((info.exists() && !info.isDir()) || (!info.exists() && info.isSymLink()))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+const char *scriptName(Script script)
+{
+    switch (script) {
+    case Script::Backup:
+        return "backup_script.sh";
+    case Script::Recover:
+        return "recover_script.sh";
+    case Script::Upgrade:
+        return "upgrade_script.sh";
+    }
+    return "";
+}
+
+QString runFolder(const QString &root)
+{
+    return root + QStringLiteral("/run");
+}
+
+QString scriptPath(const QString &root, Script script)
+{
+    return runFolder(root) + QLatin1Char('/') + QLatin1String(scriptName(script));
+}
+
+QString backupDir(const QString &root)
+{
+    return runFolder(root) + QStringLiteral("/data");
+}
+
+QString deviceFolder(const QString &root, const QString &snum)
+{
+    return backupDir(root) + QStringLiteral("/data-") + snum;
+}
+
+QString archiveBaseName(const QString &snum, const QString &timeStamp, int index)
+{
+    return QStringLiteral("data-") + snum + QLatin1Char('-') + timeStamp + QLatin1Char('-')
+           + QString::number(index);
+}
+
+QString packageFolder(const QString &root)
+{
+    return runFolder(root) + QStringLiteral("/upgrade");
+}
+
+QString packageSideFile(const QString &packagePath)
+{
+    return packagePath + QStringLiteral(".md5");
+}
+
+FolderState folderState(const QString &root, const QString &folder)
+{
+    if (blockedOnTheWay(root, folder))
+        return FolderState::Blocked;
+    const QString target = resolved(folder);
+    if (target.isEmpty())
+        return FolderState::Blocked;
+    // The medium's own root may be a link (a mount point reached through
+    // one): what counts is where it leads.
+    if (!inside(target, resolved(root)))
+        return FolderState::OffMedium;
+    return QFileInfo(folder).isDir() ? FolderState::Exists : FolderState::Missing;
+}
+
+} // namespace MediumLayout

@@ -1,0 +1,245 @@
+#include "scriptrunner.h"
+
+#include "boundedlog.h"
+#include "regularfile.h"
+#include "texts.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace ScriptRunner {
+
+namespace {
+
+constexpr int kPollMs = 100;
+constexpr int kReadBlock = 65536;
+constexpr int kHeaderBytes = 256;
+
+// Spelled out rather than streamed: not every Qt 5 release registers the
+// enumerator names of QProcess::ExitStatus with the debug stream.
+const char *exitStatusName(QProcess::ExitStatus status)
+{
+    return status == QProcess::NormalExit ? "QProcess::NormalExit" : "QProcess::CrashExit";
+}
+
+// A pipe whose write end becomes one of the script's output channels and
+// whose read end the runner drains while the script runs. QProcess would
+// keep all the output in memory; this keeps only what BoundedLog allows.
+class OutputPipe
+{
+public:
+    OutputPipe()
+    {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) == 0) {
+            mRead = ends[0];
+            mWrite = ends[1];
+            ::fcntl(mRead, F_SETFL, ::fcntl(mRead, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~OutputPipe()
+    {
+        closeWriteEnd();
+        if (mRead >= 0)
+            ::close(mRead);
+    }
+    OutputPipe(const OutputPipe &) = delete;
+    OutputPipe &operator=(const OutputPipe &) = delete;
+
+    bool isValid() const { return mRead >= 0 && mWrite >= 0; }
+    int writeEnd() const { return mWrite; }
+    int readEnd() const { return mRead; }
+    void closeWriteEnd()
+    {
+        if (mWrite >= 0)
+            ::close(mWrite);
+        mWrite = -1;
+    }
+
+    // Reads what is there without waiting.
+    void drain()
+    {
+        char block[kReadBlock];
+        for (;;) {
+            const ssize_t got = ::read(mRead, block, sizeof block);
+            if (got <= 0)
+                return;
+            mCapture.append(block, got);
+        }
+    }
+
+    const BoundedLog::Capture &capture() const { return mCapture; }
+
+private:
+    int mRead = -1;
+    int mWrite = -1;
+    BoundedLog::Capture mCapture;
+};
+
+// Puts the script's standard output and error on the runner's own pipes.
+// Runs in the child between fork and exec, after QProcess has set up its
+// channels, so these take their place.
+class ScriptProcess : public QProcess
+{
+public:
+    ScriptProcess(const OutputPipe &out, const OutputPipe &err)
+        : mOut(out.writeEnd())
+        , mErr(err.writeEnd())
+    {
+    }
+
+protected:
+    void setupChildProcess() override
+    {
+        ::dup2(mOut, STDOUT_FILENO);
+        ::dup2(mErr, STDERR_FILENO);
+    }
+
+private:
+    int mOut;
+    int mErr;
+};
+
+// Waits for the script to end, draining its output meanwhile. False when
+// waiting failed.
+bool waitDraining(QProcess &process, OutputPipe &out, OutputPipe &err)
+{
+    for (;;) {
+        struct pollfd fds[] = {{out.readEnd(), POLLIN, 0}, {err.readEnd(), POLLIN, 0}};
+        ::poll(fds, 2, kPollMs);
+        out.drain();
+        err.drain();
+        if (process.waitForFinished(0))
+            break;
+        if (process.state() == QProcess::NotRunning)
+            return false;
+    }
+    // What the script wrote just before it ended. A process it left behind
+    // may keep the pipes open: nothing more is waited for.
+    out.drain();
+    err.drain();
+    return true;
+}
+
+// One line per line feed, the text cut at its first NUL byte.
+void logLines(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes.constData(), qstrnlen(bytes.constData(), uint(bytes.size())));
+    for (const QString &piece : text.split(QLatin1Char('\n')))
+        qDebug() << "Standard Output: " << piece;
+}
+
+void logOutput(const BoundedLog::Capture &out, const BoundedLog::Capture &err)
+{
+    if (!out.isCut()) {
+        logLines(out.head() + out.tail());
+    } else {
+        logLines(out.head());
+        qDebug() << "Standard Output: " << BoundedLog::cutMarker(out.total(), "bytes").constData();
+        logLines(out.tail());
+    }
+    if (!err.isCut())
+        qDebug() << "Error Output:" << err.head() + err.tail();
+    else
+        qDebug() << "Error Output:" << err.head()
+                 << BoundedLog::cutMarker(err.total(), "bytes").constData() << err.tail();
+}
+
+// Whether the kernel can execute the file: a "#!" line naming an
+// interpreter, or a program. A carriage return left in the "#!" line by an
+// editor on another system becomes part of the interpreter's name.
+bool startable(const QString &path)
+{
+    QFile file;
+    if (!RegularFile::open(file, path))
+        return false;
+    const QByteArray header = file.read(kHeaderBytes);
+    if (header.startsWith("\x7f" "ELF"))
+        return true;
+    if (!header.startsWith("#!"))
+        return false;
+    // The kernel skips blanks after "#!" and takes the interpreter up to the
+    // next blank or the line feed: a carriage return stays in its name.
+    const QByteArray line = header.mid(2).split('\n').first();
+    int start = 0;
+    while (start < line.size() && (line.at(start) == ' ' || line.at(start) == '\t'))
+        ++start;
+    int end = start;
+    while (end < line.size() && line.at(end) != ' ' && line.at(end) != '\t')
+        ++end;
+    const QByteArray interpreter = line.mid(start, end - start);
+    return !interpreter.isEmpty() && !interpreter.contains('\r');
+}
+
+} // namespace
+
+ScriptState presence(const QString &path)
+{
+    const QFileInfo script(path);
+    if (!script.exists())
+        return ScriptState::Missing;
+    if (!script.isExecutable())
+        return ScriptState::NotExecutable;
+    return ScriptState::Runnable;
+}
+
+ScriptState inspect(const QString &path)
+{
+    const ScriptState state = presence(path);
+    if (state != ScriptState::Runnable)
+        return state;
+    return startable(path) ? ScriptState::Runnable : ScriptState::Unstartable;
+}
+
+int run(const Traits &traits, const QString &root, const QStringList &arguments,
+        const std::function<void(const QString &)> &setNote)
+{
+    const QString path = MediumLayout::scriptPath(root, traits.script);
+    qDebug() << "=== " << traits.logName << " " << path;
+
+    switch (presence(path)) {
+    case ScriptState::Missing:
+        qDebug() << "Error: Script does not exist -" << path;
+        setNote(QString::fromUtf8(Texts::kScriptMissing));
+        return traits.resultMissing;
+    case ScriptState::NotExecutable:
+        qDebug() << "Error: Script is not executable -" << path;
+        setNote(QString::fromUtf8(Texts::kScriptNotExecutable));
+        return traits.resultNotExecutable;
+    default:
+        break;
+    }
+
+    OutputPipe out;
+    OutputPipe err;
+    ScriptProcess process(out, err);
+    if (out.isValid() && err.isValid())
+        process.start(path, arguments, QIODevice::ReadWrite);
+    out.closeWriteEnd();
+    err.closeWriteEnd();
+    if (!process.waitForStarted(kStartTimeoutMs)) {
+        qDebug() << "Error: Failed to start script -" << process.errorString();
+        setNote(QString::fromUtf8(Texts::kScriptNotStarted));
+        return traits.resultNotStarted;
+    }
+    // Nothing is ever written to a script; closing its input at once keeps a
+    // script that reads it from waiting for ever.
+    process.closeWriteChannel();
+    if (!waitDraining(process, out, err)) {
+        qDebug() << "Error: Script execution timed out or encountered an error -"
+                 << process.errorString();
+        return kWaitFailedResult;
+    }
+    qDebug() << "Script execution completed";
+    logOutput(out.capture(), err.capture());
+    qDebug() << "Exit Status:" << exitStatusName(process.exitStatus());
+    qDebug() << "Exit Code:" << process.exitCode();
+    return process.exitCode();
+}
+
+} // namespace ScriptRunner

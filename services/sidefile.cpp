@@ -1,0 +1,95 @@
+#include "sidefile.h"
+
+#include "boundedlog.h"
+#include "regularfile.h"
+#include "utils.h"
+
+#include <QFile>
+#include <QTextStream>
+
+namespace SideFile {
+
+namespace {
+
+constexpr int kDigestLength = 32;
+constexpr int kChunkChars = 4096;
+
+bool isDigestCharacter(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f');
+}
+
+// Feeds the line's characters one by one; true once a digest is complete.
+class LineScanner
+{
+public:
+    explicit LineScanner(Reading &reading)
+        : mReading(reading)
+    {
+    }
+
+    bool take(QChar c)
+    {
+        ++mReading.lineLength;
+        if (mReading.lineHead.size() < BoundedLog::kHeadSize)
+            mReading.lineHead += c;
+        if (!isDigestCharacter(c)) {
+            mRun.clear();
+            return false;
+        }
+        mRun += c;
+        return mRun.size() == kDigestLength;
+    }
+
+    QString run() const { return mRun; }
+
+private:
+    Reading &mReading;
+    QString mRun; // the current run of digest characters, shorter than a digest
+};
+
+// The line ended (or the file did) without a digest.
+Reading lineEnded(Reading reading)
+{
+    reading.status = reading.lineLength > 0 ? Reading::NoDigest : Reading::EmptyLine;
+    return reading;
+}
+
+} // namespace
+
+Reading read(const QString &path)
+{
+    Reading reading;
+    QFile file;
+    // Text mode, as a side file written on any system is a text file: the
+    // stream drops carriage returns and decodes a byte-order mark.
+    if (!RegularFile::open(file, path, QIODevice::ReadOnly | QIODevice::Text))
+        return reading;
+    QTextStream in(&file);
+    LineScanner scanner(reading);
+    for (QString chunk = in.read(kChunkChars); !chunk.isEmpty(); chunk = in.read(kChunkChars)) {
+        for (const QChar c : chunk) {
+            if (c == QLatin1Char('\n'))
+                return lineEnded(reading);
+            if (scanner.take(c)) {
+                reading.status = Reading::Found;
+                reading.digest = scanner.run();
+                return reading;
+            }
+        }
+    }
+    return lineEnded(reading);
+}
+
+Check check(const QString &dataPath, const QString &sideFilePath, Source source)
+{
+    if (source == Source::Medium)
+        RegularFile::dropCachedPages(dataPath);
+    Check result;
+    result.calMd5 = Utils::calculateFileMD5(dataPath);
+    result.fileMd5 = Utils::extractMD5FromFile(sideFilePath);
+    return result;
+}
+
+} // namespace SideFile
