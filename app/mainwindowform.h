@@ -40,7 +40,8 @@ public:
         pb_backup = ScreenFrame::makeButton(centralwidget, "pb_backup", QRect(290, 250, 320, 220));
         pb_restoration =
             ScreenFrame::makeButton(centralwidget, "pb_restoration", QRect(800, 250, 320, 220));
-        pb_upgrade = ScreenFrame::makeButton(centralwidget, "pb_upgrade", QRect(1310, 250, 320, 220));
+        pb_upgrade =
+            ScreenFrame::makeButton(centralwidget, "pb_upgrade", QRect(1310, 250, 320, 220));
         label_ver = new QLabel(centralwidget);
         label_ver->setObjectName(QStringLiteral("label_ver"));
         label_ver->setGeometry(QRect(20, 640, 1001, 61));

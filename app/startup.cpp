@@ -35,7 +35,7 @@ void Startup::addOptions(QCommandLineParser &parser)
         QStringLiteral("0")));
 }
 
-int Startup::run(int &argc, char **argv)
+int Startup::run(int &argc, char **argv, const std::function<void(QMainWindow &)> &shown)
 {
     QApplication app(argc, argv);
 
@@ -61,5 +61,7 @@ int Startup::run(int &argc, char **argv)
 
     MainWindow window;
     window.show();
+    if (shown)
+        shown(window);
     return app.exec();
 }

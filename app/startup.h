@@ -1,7 +1,10 @@
 #ifndef KORVELLO_STARTUP_H
 #define KORVELLO_STARTUP_H
 
+#include <functional>
+
 class QCommandLineParser;
+class QMainWindow;
 
 // The tool's start-up: application object, command line, device profile,
 // main window, event loop. Shared by the product and the simulator so that
@@ -12,7 +15,9 @@ namespace Startup {
 // device ("d"), control ("c").
 void addOptions(QCommandLineParser &parser);
 
-int run(int &argc, char **argv);
+// `shown`, when set, is called with the main window once it is shown,
+// before the event loop runs.
+int run(int &argc, char **argv, const std::function<void(QMainWindow &)> &shown = {});
 
 } // namespace Startup
 

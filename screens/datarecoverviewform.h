@@ -23,7 +23,8 @@ public:
         label_renote = ScreenFrame::makeLine(DataRecoverView, "label_renote", 310);
         label_note = ScreenFrame::makeLine(DataRecoverView, "label_note", 190);
         pb_recover = ScreenFrame::makeStartButton(DataRecoverView, Screens::kRecover.buttonName);
-        ScreenFrame::Screen(DataRecoverView, Screens::kRecover, pb_recover, label_note, label_renote)
+        ScreenFrame::Screen(DataRecoverView, Screens::kRecover, pb_recover, label_note,
+                            label_renote)
             .finishForm(label_title);
     }
 };

@@ -179,7 +179,8 @@ void DataUpgradeView::doUpgrade()
 
     checkUpgradeFiles();
     if (!upgradefileName.isEmpty()) {
-        updateLabelNote(QString::fromUtf8(Texts::kUpgradePackageLead) + QFileInfo(upgradefileName).fileName());
+        updateLabelNote(QString::fromUtf8(Texts::kUpgradePackageLead)
+                        + QFileInfo(upgradefileName).fileName());
         QTimer::singleShot(kPackageNamedDelayMs, this, &DataUpgradeView::slot_startSHOut);
         return;
     }

@@ -23,7 +23,8 @@ public:
         label_title = ScreenFrame::makeTitle(DataUpgradeView);
         pb_upgraded = ScreenFrame::makeStartButton(DataUpgradeView, Screens::kUpgrade.buttonName);
         label_renote = ScreenFrame::makeLine(DataUpgradeView, "label_renote", 310);
-        ScreenFrame::Screen(DataUpgradeView, Screens::kUpgrade, pb_upgraded, label_note, label_renote)
+        ScreenFrame::Screen(DataUpgradeView, Screens::kUpgrade, pb_upgraded, label_note,
+                            label_renote)
             .finishForm(label_title);
     }
 };

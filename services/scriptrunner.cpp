@@ -129,7 +129,8 @@ bool waitDraining(QProcess &process, OutputPipe &out, OutputPipe &err)
 // One line per line feed, the text cut at its first NUL byte.
 void logLines(const QByteArray &bytes)
 {
-    const QString text = QString::fromUtf8(bytes.constData(), qstrnlen(bytes.constData(), uint(bytes.size())));
+    const int beforeNul = int(qstrnlen(bytes.constData(), uint(bytes.size())));
+    const QString text = QString::fromUtf8(bytes.constData(), beforeNul);
     for (const QString &piece : text.split(QLatin1Char('\n')))
         qDebug() << "Standard Output: " << piece;
 }

@@ -1,6 +1,8 @@
 #include "simulator.h"
 #include "startup.h"
 
+#include <QMainWindow>
+
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -21,5 +23,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     int passOnCount = static_cast<int>(arguments.passOn.size()) - 1;
-    return Startup::run(passOnCount, arguments.passOn.data());
+    return Startup::run(passOnCount, arguments.passOn.data(),
+                        [](QMainWindow &window) { Simulator::narrate(window); });
 }

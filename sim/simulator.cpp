@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 
 #include <cstdio>
@@ -38,6 +39,8 @@ const char kUsage[] =
     "the device. DIR must not be \"/\".\n"
     "\n";
 
+constexpr int kNarrateMs = 20;
+
 // Headless runs have no screen to look at: the note a service engineer would
 // read when the device goes down is printed instead.
 void printNotes()
@@ -49,6 +52,44 @@ void printNotes()
         printf("korvello-sim: the screen shows: %s\n", label->text().toUtf8().constData());
     }
 }
+
+// Polls the two lines of whatever screen is shown; the window owns it.
+class Narrator : public QObject
+{
+public:
+    explicit Narrator(QWidget &window)
+        : QObject(&window)
+        , mWindow(window)
+    {
+        startTimer(kNarrateMs);
+    }
+
+protected:
+    // The note first: the countdown on the second line follows the job's end.
+    void timerEvent(QTimerEvent *) override
+    {
+        say("label_note", "note");
+        say("label_renote", "second line");
+    }
+
+private:
+    void say(const char *objectName, const char *what)
+    {
+        const QString name = QLatin1String(objectName);
+        for (const QLabel *label : mWindow.findChildren<QLabel *>(name)) {
+            const QString text = label->isVisible() ? label->text() : QString();
+            if (text == mSaid.value(name))
+                continue;
+            mSaid.insert(name, text);
+            printf("korvello-sim: %s: %s\n", what, text.toUtf8().constData());
+            fflush(stdout);
+        }
+    }
+
+
+    QWidget &mWindow;
+    QHash<QString, QString> mSaid; // the text last printed, by the line's name
+};
 
 bool asksForHelp(const QString &arg)
 {
@@ -121,6 +162,11 @@ QString install(const QString &root)
     qputenv(kRootVariable, absolute.toLocal8Bit());
     qputenv("TMPDIR", temporary.toLocal8Bit());
     return QString();
+}
+
+void narrate(QWidget &window)
+{
+    new Narrator(window);
 }
 
 } // namespace Simulator

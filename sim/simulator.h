@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <vector>
 
 // Points the platform layer at a directory that stands for the device's file
@@ -30,6 +32,10 @@ Arguments parse(int argc, char **argv);
 QString help(int argc, char **argv);
 // Validates the root and installs it; returns an error text or an empty one.
 QString install(const QString &root);
+
+// Prints the screen's two lines whenever they change, as a headless run's
+// transcript of what an engineer would have read.
+void narrate(QWidget &window);
 
 } // namespace Simulator
 

@@ -9,27 +9,37 @@ namespace {
 
 const int kChildTimeoutMs = 60000;
 
-// Runs a child with both channels merged (debug lines go to standard error,
-// the parser's texts and the simulator's lines to standard output). With
-// `until` set the child is killed once a whole line holding that text has
-// appeared: the tool itself never ends before a reboot.
-QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
-                 const QString &until)
+// Runs a child in a private mount namespace whose /mnt is a scratch tmpfs
+// with bait scripts where the device's media would be, and with a "reboot"
+// on PATH that only says it ran. The last line tells how many entries /mnt
+// held before and after: any attempt to reach the device's real paths or
+// its reboot shows in the output.
+const char kGuard[] =
+    "mount -t tmpfs guard /mnt || exit 99\n"
+    "for run in /mnt/usb/sda1/run /mnt/sdcard/mmcblk1p1/run; do\n"
+    "  mkdir -p $run\n"
+    "  for job in backup recover upgrade; do\n"
+    "    printf '#!/bin/sh\\necho bait ran\\n' > $run/${job}_script.sh; chmod +x $run/${job}_script.sh\n"
+    "  done\n"
+    "done\n"
+    "before=$(find /mnt | wc -l)\n"
+    "\"$@\"\n"
+    "code=$?\n"
+    "echo \"guard: $before entries under /mnt before, $(find /mnt | wc -l) after\"\n"
+    "exit $code\n";
+
+// The guard's command line, or an empty list where no private mount
+// namespace can be made (not root).
+QStringList guard(const QString &stubs)
 {
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    TestSupport::startExecutable(child, executable, arguments);
-    QString output;
-    QElapsedTimer clock;
-    clock.start();
-    while (child.state() != QProcess::NotRunning && clock.elapsed() < kChildTimeoutMs) {
-        child.waitForReadyRead(200);
-        output += QString::fromUtf8(child.readAll());
-        if (!until.isEmpty() && output.contains(until) && output.endsWith('\n'))
-            break;
-    }
-    child.kill();  // nothing when it has ended by itself
-    child.waitForFinished(kChildTimeoutMs);
-    return output + QString::fromUtf8(child.readAll());
+    const QStringList prefix = {"--mount", "--propagation", "private", "sh", "-c", kGuard, "sh"};
+    if (QProcess::execute("unshare", prefix.mid(0, 3) + QStringList{"true"}) != 0)
+        return QStringList();
+    QStringList command = QStringList{"env", "PATH=" + stubs + ':' + qgetenv("PATH"), "unshare"}
+                          + prefix;
+    QStringList emulator = QString::fromLocal8Bit(KORVELLO_EMULATOR).split(QLatin1Char(' '));
+    emulator.removeAll(QString());
+    return command + emulator;
 }
 
 } // namespace
@@ -93,6 +103,21 @@ void TestCommandLine::startUp_data()
         << started;
     QTest::newRow("simulator without root") << true << QStringList{"-c", "1"} << 2
                                             << QStringList{"--root DIR is required"} << started;
+    // Help wherever it stands is help alone: the tool never starts.
+    QTest::newRow("simulator help after --") << true
+        << QStringList{"--root", "%root", "-platform", "offscreen", "-c", "3", "--", "--help"} << 0
+        << QStringList{"DIR/mnt/usb/sda1", "-c, --control <integer>"} << started;
+    QTest::newRow("simulator help as an option's value") << true
+        << QStringList{"--root", "%root", "-platform", "--help", "-c", "1"} << 0
+        << QStringList{"an upgrade package's install.sh hook"} << started;
+    QTest::newRow("simulator root /") << true << QStringList{"--root", "/", "-c", "1"} << 2
+                                      << QStringList{"the root must not be the real /"} << started;
+    QTest::newRow("simulator root that resolves to /") << true
+        << QStringList{"--root", "%root/../../../../../../../..", "-c", "1"} << 2
+        << QStringList{"the root must not be the real /"} << started;
+    QTest::newRow("simulator root given twice, the last /") << true
+        << QStringList{"--root", "%root", "--root=/", "-c", "1"} << 2
+        << QStringList{"the root must not be the real /"} << started;
     // Every job ends in the countdown; the simulated reboot ends the run.
     QTest::newRow("simulator reboot") << true << QStringList{"--root", "%root", "-c", "1"} << 0
         << QStringList{"=== argv: 0 and 1",
@@ -113,15 +138,28 @@ void TestCommandLine::startUp()
     const QString root = QFileInfo(device.path()).canonicalFilePath();
     arguments.replaceInStrings(QStringLiteral("%root"), root);
     inOrder.replaceInStrings(QStringLiteral("%root"), root);
+    TestDevice stubs;
+    stubs.writeScript(stubs.root() + "/reboot", "echo the real reboot was reached");
+    const QStringList guarded = guard(stubs.root());
+    if (guarded.isEmpty() && sim)
+        QSKIP("no private mount namespace here (needs root): the simulator is not run unguarded");
 
     QProcess child;
     const QString executable = QString::fromLocal8Bit(sim ? KORVELLO_SIM_BIN : KORVELLO_BIN);
     const QString until = exitCode < 0 ? inOrder.last() : QString();
-    const QString output = runChild(child, executable, arguments, until);
+    const QString output =
+        guarded.isEmpty()
+            ? TestSupport::runChild(child, executable, arguments, until, kChildTimeoutMs)
+            : TestSupport::runChild(child, guarded.first(),
+                                    guarded.mid(1) + QStringList(executable) + arguments, until,
+                                    kChildTimeoutMs);
     if (exitCode >= 0) {
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), exitCode);
+        static const QRegularExpression untouched("guard: (\\d+) entries under /mnt before, \\1 ");
+        QVERIFY2(guarded.isEmpty() || output.contains(untouched), qPrintable(output));
     }
+    QVERIFY2(!output.contains("bait ran") && !output.contains("real reboot"), qPrintable(output));
     int from = 0;
     for (const QString &text : inOrder) {
         const int at = output.indexOf(text);

@@ -1,4 +1,6 @@
+#include "databackupview.h"
 #include "mainwindow.h"
+#include "newdataupgradeview.h"
 #include "screenpictures.h"
 #include "testdevice.h"
 
@@ -9,7 +11,6 @@
 #include <QRawFont>
 #include <QtTest>
 
-
 namespace {
 
 // A button's text sits inside its rounded border.
@@ -17,25 +18,30 @@ const int kButtonPadding = 2 * 10;
 
 } // namespace
 
+// What an engineer sees, state by state: every text drawable in the device's
+// font and fitting its widget, and every screen exactly as the pictures in
+// docs/screens show it (geometry, fonts, colours, texts, stacking).
 class TestPictures : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void screenTextsFitAndHaveGlyphs();
+    void initTestCase();
+    void screens();
+    void alternateUpgradeScreenIsTheBackupForm();
 
 private:
     TestDevice mDevice; // the screens look at an empty simulated device
 };
 
-// Every text the screens show must be drawable in the font the device uses
-// and fit the widget that shows it. The pictures' states are made from the
-// catalogue of texts, so each text is checked here.
-void TestPictures::screenTextsFitAndHaveGlyphs()
+void TestPictures::initTestCase()
 {
     QVERIFY2(ScreenPictures::useScreenFont(),
              "the font Noto Sans CJK TC is missing: run scripts/install-deps.sh");
-    QStringList pictured;
+}
+
+void TestPictures::screens()
+{
     for (const ScreenPictures::State &state : ScreenPictures::states()) {
         const auto window = ScreenPictures::build(state);
         for (QWidget *widget : window->findChildren<QWidget *>()) {
@@ -45,16 +51,34 @@ void TestPictures::screenTextsFitAndHaveGlyphs()
                 continue;
             const QString text = widget->property("text").toString();
             const QString where = state.name + QLatin1String(": ") + text;
-            QCOMPARE(widget->font().family(), QString::fromLatin1(ScreenPictures::kFontFamily));
             const QRawFont font = QRawFont::fromFont(widget->font());
             for (const uint c : text.toUcs4())
                 QVERIFY2(font.supportsCharacter(c), qPrintable("no glyph: " + where));
             const int room = widget->width() - (label ? 0 : kButtonPadding);
             QVERIFY2(QFontMetrics(widget->font()).horizontalAdvance(text) <= room,
                      qPrintable("too wide: " + where));
-            pictured << text;
         }
+        const QImage expected(QStringLiteral(KORVELLO_SOURCE_DIR "/docs/screens/") + state.name
+                              + QStringLiteral(".png"));
+        QVERIFY2(ScreenPictures::render(state).convertToFormat(QImage::Format_RGB32)
+                     == expected.convertToFormat(QImage::Format_RGB32),
+                 qPrintable(state.name + " differs from its picture (scripts/pictures.sh)"));
     }
+}
+
+// Nothing opens it, but its form repeats the backup screen's pixel for pixel.
+void TestPictures::alternateUpgradeScreenIsTheBackupForm()
+{
+    QWidget backdrop;
+    backdrop.setStyleSheet(QStringLiteral("background-color: black;"));
+    DataBackupView backup(&backdrop);
+    NewDataUpgradeView alternate;
+    alternate.setParent(&backdrop);
+    backup.hide();
+    const QImage alone = backdrop.grab().toImage();
+    alternate.hide();
+    backup.show();
+    QCOMPARE(backdrop.grab().toImage(), alone);
 }
 
 KORVELLO_TEST_MAIN(TestPictures)

@@ -67,7 +67,8 @@ void TestRunner::run_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<int>("result");         // -1: not compared
     QTest::addColumn<QString>("note");
-    QTest::addColumn<QStringList>("lines");  // after the runner's first line, each a prefix
+    QTest::addColumn<QStringList>("lines");  // after the runner's first line: each a prefix,
+                                             // or "*" and a part
     const char *const names[] = {"backup", "restoration", "upgrade"};
     for (int screen = 0; screen < 3; ++screen) {
         const bool upgrade = screen == 2;
@@ -94,6 +95,14 @@ void TestRunner::run_data()
                                      << ran({"done", ""}, "", "NormalExit", 0);
     QTest::newRow("killed") << 0 << "kill -KILL $$" << -1 << "before"
                             << ran({""}, "", "CrashExit", -1);
+    // Of a flood only the head and the tail are kept, with a marker between.
+    QTest::newRow("a flood, logged cut") << 1
+        << "head -c 20000000 /dev/zero | tr '\\000' x; printf '\\nlast\\n'"
+           "; head -c 150000000 /dev/zero >&2" << 0 << "before"
+        << QStringList{"Script execution completed", "Standard Output:  \"xxxx",
+                       "Standard Output:  [cut: 20000006 bytes in all]", "Standard Output:  \"xxxx",
+                       "Standard Output:  \"last\"", "Standard Output:  \"\"",
+                       "*\" [cut: 150000000 bytes in all] \"\\x00", "Exit Status:", "Exit Code: 0"};
 }
 
 // An empty first argument (a fresh screen's snum) keeps the others in their
@@ -123,8 +132,11 @@ void TestRunner::run()
     QStringList logged = log.lines().mid(1);  // after the screen's storage-root line
     QCOMPARE(logged.takeFirst(), QStringLiteral("===  %1   \"%2\"").arg(kRunners[screen], path));
     QCOMPARE(logged.size(), lines.size());
-    for (int i = 0; i < lines.size(); ++i)
-        QVERIFY2(logged[i].startsWith(lines[i].replace("%1", path)), qPrintable(logged[i]));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].replace("%1", path);
+        const bool inside = line.startsWith('*') && logged[i].contains(line.mid(1));
+        QVERIFY2(inside || logged[i].startsWith(line), qPrintable(logged[i].left(200)));
+    }
     const bool started = !script.startsWith('!') && script != "-";
     QCOMPARE(device.recordedArguments(name),
              started ? QStringList({"", "", "0", ""}) : QStringList());

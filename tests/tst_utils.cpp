@@ -3,10 +3,13 @@
 #include "utils.h"
 
 #include <QApplication>
+#include <QRandomGenerator>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <cstdio>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using TestSupport::LogCapture;
@@ -32,6 +35,64 @@ QByteArray captureStdout(const std::function<void()> &call)
     return sink.readAll();
 }
 
+// Puts a FIFO ("fifo") or a link to /dev/zero ("zero") at path, or writes content.
+void place(const TestDevice &device, const QString &path, const QByteArray &content)
+{
+    if (content == "fifo")
+        mkfifo(QFile::encodeName(path).constData(), 0644);
+    else if (content == "zero")
+        QFile::link(QStringLiteral("/dev/zero"), path);
+    else if (content != "-")
+        device.writeFile(path, content);
+}
+
+// A side file as anything may write it: runs of digits in either case, line
+// ends and blanks anywhere, NUL and stray bytes, runs across the stream's
+// read blocks, in UTF-8 with or without a byte-order mark, UTF-16 or UTF-32.
+QByteArray randomSideFile(QRandomGenerator &random)
+{
+    const char *const pieces[] = {"0123456789abcdef", "ABCDEF", "\r", "\n", "\r\n", " ", "g"};
+    QByteArray text;
+    for (int n = random.bounded(1, 12); n > 0; --n) {
+        const int kind = random.bounded(10);
+        if (kind < 7) {
+            const QByteArray piece = pieces[kind];
+            for (int i = random.bounded(1, 40); i > 0; --i)
+                text += piece.at(random.bounded(piece.size()));
+        } else if (kind == 7) {
+            text += QByteArray(random.bounded(4060, 4100), 'z');
+        } else {
+            text += char(random.bounded(kind == 8 ? 1 : 128, 256) % 256);
+        }
+    }
+    const char *const codecs[] = {"UTF-16LE", "UTF-16BE", "UTF-32LE"};
+    const int encoding = random.bounded(8);
+    if (encoding == 0)
+        return "\xEF\xBB\xBF" + text;
+    if (encoding > 3)
+        return text;
+    const QString decoded = QChar(QChar::ByteOrderMark) + QString::fromLatin1(text);
+    return QTextCodec::codecForName(codecs[encoding - 1])->fromUnicode(decoded);
+}
+
+// The side-file rule read the plain way: the whole first line through a
+// text stream, then the regular expression; and the debug line it gives.
+QString wholeLineDigest(const QString &path, QString *logged)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly | QIODevice::Text);
+    QTextStream in(&file);
+    const QString line = in.readLine();
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("([0-9a-f]{32})")).match(line);
+    if (line.isEmpty())
+        QDebug(logged) << "MD5 file is empty:" << path;
+    else if (!match.hasMatch())
+        QDebug(logged) << "No valid MD5 found in line:" << line;
+    logged->chop(logged->endsWith(QLatin1Char(' ')) ? 1 : 0); // as the message handler gets it
+    return line.isEmpty() ? QString() : match.captured(1);
+}
+
 } // namespace
 
 class TestUtils : public QObject
@@ -48,6 +109,7 @@ private slots:
     void readVersion();
     void md5_data();
     void md5();
+    void sideFileScanMatchesWholeLine();
     void versionText();
 };
 
@@ -143,6 +205,8 @@ void TestUtils::readVersion_data()
     QTest::newRow("only a line feed") << QByteArray("\n") << "" << "";
     QTest::newRow("empty file") << QByteArray("") << "" << "Read failed:%1\n";
     QTest::newRow("missing") << QByteArray("-") << "" << "Open failed:%1\n";
+    QTest::newRow("a FIFO") << QByteArray("fifo") << "" << "Open failed:%1\n";
+    QTest::newRow("a link to /dev/zero") << QByteArray("zero") << "" << "Open failed:%1\n";
 }
 
 // The two failures go to standard output, not to the debug stream.
@@ -152,8 +216,8 @@ void TestUtils::readVersion()
     QFETCH(QString, expected);
     QFETCH(QString, printed);
     TestDevice device;
-    if (content != "-")
-        device.writeVersionFile(content);
+    QDir().mkpath(QFileInfo(device.versionFile()).path());
+    place(device, device.versionFile(), content);
     LogCapture log;
     QString version;
     const QByteArray out = captureStdout([&version] { version = Utils::ReadVersionFromFile(); });
@@ -165,8 +229,8 @@ void TestUtils::readVersion()
 
 void TestUtils::md5_data()
 {
-    QTest::addColumn<QByteArray>("data");     // "-": no data file
-    QTest::addColumn<QByteArray>("side");     // "-": no side file; "md5sum": what md5sum writes
+    QTest::addColumn<QByteArray>("data");     // "-": no data file; "fifo", "zero" (see place)
+    QTest::addColumn<QByteArray>("side");     // the same, or "md5sum": what md5sum writes
     QTest::addColumn<QString>("expected");    // "md5sum": md5sum's digest of the data
     QTest::addColumn<QStringList>("logged");  // %1: data file, %2: side file, %3: its first line
     QByteArray large(3 * 1024 * 1024 + 7, '\0');
@@ -175,6 +239,7 @@ void TestUtils::md5_data()
     const QByteArray sum = "md5sum";
     const QString digest = QString::fromLatin1(kDigest);
     const QStringList noDigest = {"No valid MD5 found in line: \"%3\""};
+    const QStringList unopened = {"Failed to open file: \"%1\"", "Failed to open MD5 file: \"%2\""};
     QTest::newRow("md5sum, empty data") << QByteArray("") << sum << "md5sum" << QStringList();
     QTest::newRow("md5sum, many blocks") << large << sum << "md5sum" << QStringList();
     QTest::newRow("alone, no line feed") << QByteArray() << kDigest << digest << QStringList();
@@ -188,12 +253,18 @@ void TestUtils::md5_data()
                                    << noDigest;
     QTest::newRow("second line") << QByteArray() << "\n" + kDigest + "\n" << QString()
                                  << QStringList{"MD5 file is empty: \"%2\""};
-    QTest::newRow("missing") << QByteArray("-") << QByteArray("-") << QString()
-        << QStringList{"Failed to open file: \"%1\"", "Failed to open MD5 file: \"%2\""};
+    QTest::newRow("a long line, logged cut") << QByteArray() << QByteArray(5000, 'x') << QString()
+        << QStringList{"No valid MD5 found in line: \"" + QString(4096, 'x')
+                       + "\" [cut: 5000 characters in all]"};
+    QTest::newRow("missing") << QByteArray("-") << QByteArray("-") << QString() << unopened;
+    QTest::newRow("FIFOs") << QByteArray("fifo") << QByteArray("fifo") << QString() << unopened;
+    QTest::newRow("links to /dev/zero") << QByteArray("zero") << QByteArray("zero") << QString()
+                                        << unopened;
 }
 
 // The digest of the data agrees with real md5sum's; the side file's digest is
 // the first run of 32 lowercase hexadecimal characters in its first line.
+// Anything but a regular file is never read: it could block or never end.
 void TestUtils::md5()
 {
     QFETCH(QByteArray, data);
@@ -203,26 +274,48 @@ void TestUtils::md5()
     TestDevice device;
     const QString dataPath = device.root() + QStringLiteral("/data.tar");
     const QString sidePath = dataPath + QStringLiteral(".md5");
-    if (data != "-")
-        device.writeFile(dataPath, data);
+    place(device, dataPath, data);
+    const bool regular = QFileInfo(dataPath).isFile();
+    const QString sum = regular ? QString::fromLatin1(TestSupport::md5sumLine(dataPath).left(32))
+                                : QString();
     if (side == "md5sum")
         TestSupport::writeSideFile(dataPath, sidePath);
-    else if (side != "-")
-        device.writeFile(sidePath, side);
-    const QString sum = TestSupport::md5Of(dataPath);
+    else
+        place(device, sidePath, side);
     if (expected == "md5sum")
         expected = sum;
     LogCapture log;
 
     const QString calculated = Utils::calculateFileMD5(dataPath);
     QCOMPARE(calculated, sum);
-    QCOMPARE(calculated.isNull(), data == "-");
+    QCOMPARE(calculated.isNull(), !regular);
     const QString extracted = Utils::extractMD5FromFile(sidePath);
     QCOMPARE(extracted, expected);
     QCOMPARE(extracted.isNull(), expected.isNull());
     const QString firstLine = QString::fromLatin1(side).section(QRegularExpression("\r?\n"), 0, 0);
     logged.replaceInStrings("%1", dataPath).replaceInStrings("%2", sidePath);
     QCOMPARE(log.lines(), logged.replaceInStrings("%3", firstLine));
+}
+
+// The side file's first line is read as a stream, never whole; what it finds
+// and logs must be what reading the whole line finds and logs.
+void TestUtils::sideFileScanMatchesWholeLine()
+{
+    TestDevice device;
+    const QString path = device.root() + QStringLiteral("/side.md5");
+    QRandomGenerator random(20261205);
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray content = randomSideFile(random);
+        device.writeFile(path, content);
+        QString expectedLog;
+        const QString expected = wholeLineDigest(path, &expectedLog);
+        LogCapture log;
+        const QString found = Utils::extractMD5FromFile(path);
+        const QByteArray shown = content.left(80).toHex();
+        QVERIFY2(found == expected && found.isNull() == expected.isNull(), shown.constData());
+        if (expectedLog.size() < 4096)
+            QCOMPARE(log.lines().join(QLatin1Char('\n')), expectedLog);
+    }
 }
 
 void TestUtils::versionText()

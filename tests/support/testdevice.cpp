@@ -1,17 +1,22 @@
 #include "testdevice.h"
 
+#include "mediumlayout.h"
 #include "platform.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QTextCodec>
 #include <QVariant>
 
 #include <cstdio>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,11 +32,6 @@ QString guardRoot()
 }
 
 int sReboots = 0;
-
-QString mediumPath(const QString &root, int devType)
-{
-    return root + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot : DevicePaths::kUsbRoot);
-}
 
 QMutex sLogMutex;
 QStringList sLogLines;
@@ -50,21 +50,153 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
         sPassOn(type, context, message);
 }
 
+const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                       | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                       | QFile::ExeOther;
+
+// What a recording script may do, by word; $b is the backup being made.
+const QHash<QString, QString> kBodies = {
+    {"archive", "tar -cf \"$b.tar\" -C \"${0%/*}\" \"${0##*/}\""},
+    {"md5sum", "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\") > \"$b.md5\""},
+    {"good", "tar -cf \"$b.tar\" -C \"${0%/*}\" \"${0##*/}\"\n"
+             "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\") > \"$b.md5\""},
+    {"wrongsum", "echo 00112233445566778899aabbccddeeff > \"$b.md5\""},
+    {"uppersum", "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\" | tr a-f A-F) > \"$b.md5\""},
+    {"utf16sum", "{ printf '\\377\\376'; (cd \"${b%/*}\" && md5sum \"${b##*/}.tar\")"
+                 " | iconv -t UTF-16LE; } > \"$b.md5\""},
+    {"fifosum", "mkfifo \"$b.md5\""},
+    {"unreadable", "mkdir \"$b.tar\"; : > \"$b.md5\""},
+    {"otherindex", "b=\"${b%-*}-99\""},
+    {"flood", "head -c 20000000 /dev/zero | tr '\\000' x; head -c 150000000 /dev/zero >&2"},
+    {"flood1g", "head -c 1073741824 /dev/zero | tr '\\000' y"},
+};
+
+QString scriptBody(const QStringList &words, const QString &versionFile)
+{
+    QStringList lines;
+    for (int i = 0; i < words.size(); ++i) {
+        if (words.at(i) == QLatin1String("version"))
+            lines << QStringLiteral("printf '%s\\n' '%1' > '%2'")
+                         .arg(words.value(++i), versionFile);
+        else
+            lines << kBodies.value(words.at(i), words.at(i));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QByteArray unescaped(QString text)
+{
+    return text.replace(QLatin1String("\\n"), QLatin1String("\n"))
+        .replace(QLatin1String("\\r"), QLatin1String("\r"))
+        .toUtf8();
+}
+
+// Writes `size` bytes of `fill` without holding them all.
+void writeRepeated(const QString &path, char fill, qint64 size)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    const QByteArray block(1 << 20, fill);
+    for (qint64 left = size; left > 0; left -= block.size())
+        file.write(block.constData(), qMin<qint64>(left, block.size()));
+}
+
+// Spoils a data file and its side file (made by md5sum) as `form` says.
+void spoil(const TestDevice &device, const QString &data, const QString &side,
+           const QString &form)
+{
+    const QByteArray line = TestSupport::md5sumLine(data);
+    if (form == QLatin1String("none"))
+        QFile::remove(side);
+    else if (form == QLatin1String("only"))
+        QFile::remove(data);
+    else if (form == QLatin1String("wrong"))
+        device.writeFile(side, "0123456789abcdef0123456789abcdef  x\n");
+    else if (form == QLatin1String("upper"))
+        device.writeFile(side, line.toUpper());
+    else if (form == QLatin1String("alone"))
+        device.writeFile(side, line.left(32));
+    else if (form == QLatin1String("crlf"))
+        device.writeFile(side, line.trimmed() + "\r\n");
+    else if (form == QLatin1String("blank"))
+        device.writeFile(side, " " + line);
+    else if (form == QLatin1String("utf16"))
+        device.writeFile(side, QTextCodec::codecForName("UTF-16LE")->fromUnicode(
+                                   QChar(QChar::ByteOrderMark) + QString::fromLatin1(line)));
+    else if (form == QLatin1String("truncated"))
+        QFile::resize(data, QFileInfo(data).size() / 2);
+    if (QStringList{"fifo", "zero", "nul1g", "x150"}.contains(form))
+        QFile::remove(side);
+    if (form == QLatin1String("fifo"))
+        mkfifo(QFile::encodeName(side).constData(), 0644);
+    else if (form == QLatin1String("zero"))
+        QFile::link(QStringLiteral("/dev/zero"), side);
+    else if (form == QLatin1String("nul1g"))
+        QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(1) << 30); // sparse
+    else if (form == QLatin1String("x150"))
+        writeRepeated(side, 'x', Q_INT64_C(150) << 20);
+}
+
+void layScript(const TestDevice &device, const QStringList &words)
+{
+    const QString name = words.value(1) + QStringLiteral("_script.sh");
+    const QString path = device.runDir() + QLatin1Char('/') + name;
+    const QString kind = words.value(2);
+    if (kind == QLatin1String("noexec"))
+        device.writeFile(path, "#!/bin/sh\nexit 0\n");
+    else if (kind == QLatin1String("crlf"))
+        device.writeFile(path, "#!/bin/sh\r\nexit 0\r\n");
+    else if (kind == QLatin1String("badinterpreter"))
+        device.writeFile(path, "#!/nonexistent/sh\nexit 0\n");
+    else if (kind == QLatin1String("reference"))
+        QFile::copy(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name, path);
+    else if (kind != QLatin1String("missing"))
+        device.writeRecordingScript(name, kind.toInt(),
+                                    scriptBody(words.mid(3), device.versionFile()));
+    if (kind != QLatin1String("noexec") && kind != QLatin1String("missing"))
+        QFile::setPermissions(path, kExecutable);
+}
+
+// An archive or package with its side file, then spoilt.
+void layPair(const TestDevice &device, const QStringList &words, const QString &snum)
+{
+    const bool named = words.value(1).contains(QLatin1Char('.'));
+    const bool package = words.at(0) == QLatin1String("package");
+    const QString folder = package ? MediumLayout::packageFolder(device.medium())
+                                   : MediumLayout::deviceFolder(device.medium(), snum);
+    const QString name = named ? words.value(1)
+                               : QStringLiteral("data-%1-%2-%3.tar")
+                                     .arg(snum, words.value(1), words.value(2));
+    const QString form = words.value(named ? 2 : 3);
+    const QString data = folder + QLatin1Char('/') + name;
+    if (form == QLatin1String("dir")) {
+        QDir().mkpath(data);
+        return;
+    }
+    const QString side = package ? MediumLayout::packageSideFile(data)
+                                 : folder + QLatin1Char('/') + name.section(QLatin1Char('.'), 0, 0)
+                                       + QStringLiteral(".md5");
+    const QString made = form == QLatin1String("link") ? device.elsewhere() + "/" + name : data;
+    TestSupport::makeTar(made, name.toUtf8());
+    device.writeFile(side, TestSupport::md5sumLine(made));
+    if (form == QLatin1String("link"))
+        QFile::link(made, data);
+    else if (form == QLatin1String("dataless"))
+        QFile::link(QStringLiteral("/dev/zero"), side.left(side.size() - 4) + ".tar");
+    spoil(device, data, side, form);
+}
+
 } // namespace
 
 TestDevice::TestDevice()
 {
     Platform::setRootPath(mDir.path());
+    writeFile(elsewhere() + QStringLiteral("/keep.txt"), "kept\n");
 }
 
 TestDevice::~TestDevice()
 {
     Platform::setRootPath(guardRoot());
-}
-
-bool TestDevice::isValid() const
-{
-    return mDir.isValid();
 }
 
 QString TestDevice::root() const
@@ -74,16 +206,23 @@ QString TestDevice::root() const
 
 QString TestDevice::medium(int devType) const
 {
-    const QString path = mediumPath(root(), devType);
+    const QString path = root()
+                         + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot
+                                                      : DevicePaths::kUsbRoot);
     QDir().mkpath(path);
     return path;
 }
 
 QString TestDevice::runDir(int devType) const
 {
-    const QString path = medium(devType) + QStringLiteral("/run");
+    const QString path = MediumLayout::runFolder(medium(devType));
     QDir().mkpath(path);
     return path;
+}
+
+QString TestDevice::elsewhere() const
+{
+    return root() + QStringLiteral("/elsewhere");
 }
 
 QString TestDevice::writeFile(const QString &path, const QByteArray &content) const
@@ -98,29 +237,23 @@ QString TestDevice::writeFile(const QString &path, const QByteArray &content) co
 QString TestDevice::writeScript(const QString &path, const QString &body) const
 {
     writeFile(path, QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                    | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                                    | QFile::ExeOther);
+    QFile::setPermissions(path, kExecutable);
     return path;
 }
 
-QString TestDevice::argumentsFile(const QString &scriptName) const
+QString TestDevice::writeRecordingScript(const QString &name, int exitCode,
+                                         const QString &body) const
 {
-    return root() + QStringLiteral("/args-") + scriptName + QStringLiteral(".txt");
-}
-
-QString TestDevice::writeRecordingScript(const QString &name, int exitCode, const QString &body,
-                                         int devType) const
-{
-    const QString record = QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1'\n")
-                               .arg(argumentsFile(name));
-    return writeScript(runDir(devType) + QLatin1Char('/') + name,
+    const QString record = QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1'\n"
+                                          "b=\"$4/data-$1/data-$1-$2-$3\"\n")
+                               .arg(root() + QStringLiteral("/args-") + name);
+    return writeScript(runDir() + QLatin1Char('/') + name,
                        record + body + QStringLiteral("\nexit %1").arg(exitCode));
 }
 
 QStringList TestDevice::recordedArguments(const QString &scriptName) const
 {
-    QFile file(argumentsFile(scriptName));
+    QFile file(root() + QStringLiteral("/args-") + scriptName);
     if (!file.open(QIODevice::ReadOnly))
         return QStringList();
     QStringList arguments = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
@@ -130,7 +263,7 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
 
 bool TestDevice::scriptRan(const QString &scriptName) const
 {
-    return QFileInfo::exists(argumentsFile(scriptName));
+    return QFileInfo::exists(root() + QStringLiteral("/args-") + scriptName);
 }
 
 QString TestDevice::versionFile() const
@@ -141,6 +274,33 @@ QString TestDevice::versionFile() const
 void TestDevice::writeVersionFile(const QByteArray &content) const
 {
     writeFile(versionFile(), content);
+}
+
+void TestDevice::lay(const QStringList &items, const QString &snum) const
+{
+    for (QString item : items) {
+        item.replace(QLatin1String("%root"), root()).replace(QLatin1String("%else"), elsewhere());
+        const QStringList words = item.split(QLatin1Char(' '));
+        const QString kind = words.at(0);
+        const QString path = medium() + QLatin1Char('/') + words.value(1);
+        if (kind == QLatin1String("backup") || kind == QLatin1String("package"))
+            layPair(*this, words, snum);
+        else if (kind == QLatin1String("version"))
+            writeVersionFile(unescaped(item.mid(8)));
+        else if (kind == QLatin1String("script"))
+            layScript(*this, words);
+        else if (kind == QLatin1String("file"))
+            writeFile(path, "x");
+        else if (kind == QLatin1String("dir"))
+            QDir().mkpath(path);
+        if (kind != QLatin1String("fifo") && kind != QLatin1String("link"))
+            continue;
+        QDir().mkpath(QFileInfo(path).path());
+        if (kind == QLatin1String("fifo"))
+            mkfifo(QFile::encodeName(path).constData(), 0644);
+        else
+            QFile::link(words.value(2), path);
+    }
 }
 
 namespace TestSupport {
@@ -182,11 +342,6 @@ QByteArray md5sumLine(const QString &filePath)
     return md5sum.readAllStandardOutput();
 }
 
-QString md5Of(const QString &filePath)
-{
-    return QString::fromLatin1(md5sumLine(filePath).left(32));
-}
-
 void writeSideFile(const QString &dataPath, const QString &sideFilePath)
 {
     QFile file(sideFilePath);
@@ -215,11 +370,47 @@ void startExecutable(QProcess &process, const QString &executable, const QString
     // Split by hand: the flag that drops empty parts changed its name after 5.12.
     QStringList emulator = QString::fromLocal8Bit(KORVELLO_EMULATOR).split(QLatin1Char(' '));
     emulator.removeAll(QString());
-    if (emulator.isEmpty()) {
+    if (emulator.isEmpty() || !executable.startsWith(QLatin1String(KORVELLO_BINARY_DIR))) {
         process.start(executable, arguments);
         return;
     }
     process.start(emulator.first(), emulator.mid(1) + (QStringList() << executable) + arguments);
+}
+
+QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
+                 const QString &until, int limitMs, bool *timedOut)
+{
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    startExecutable(child, executable, arguments);
+    QString output;
+    QElapsedTimer clock;
+    clock.start();
+    while (child.state() != QProcess::NotRunning && clock.elapsed() < limitMs) {
+        child.waitForReadyRead(100);
+        output += QString::fromUtf8(child.readAll());
+        if (!until.isEmpty() && output.contains(until) && output.endsWith(QLatin1Char('\n')))
+            break;
+    }
+    if (timedOut)
+        *timedOut = child.state() != QProcess::NotRunning && clock.elapsed() >= limitMs;
+    child.kill(); // nothing when it has ended by itself
+    child.waitForFinished(limitMs);
+    return output + QString::fromUtf8(child.readAll());
+}
+
+long childrenPeakKiB()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+void setSerial(const QVariant &serial)
+{
+    if (serial.isNull())
+        qunsetenv("snum");
+    else
+        qputenv("snum", serial.toString().toUtf8());
 }
 
 LogCapture::LogCapture()
@@ -239,6 +430,12 @@ QStringList LogCapture::lines() const
 {
     QMutexLocker lock(&sLogMutex);
     return sLogLines;
+}
+
+QList<qint64> LogCapture::times() const
+{
+    QMutexLocker lock(&sLogMutex);
+    return sLogTimes;
 }
 
 bool LogCapture::contains(const QString &text) const
@@ -270,18 +467,6 @@ void LogCapture::clear()
     sLogLines.clear();
     sLogTimes.clear();
     sLogClock.start();
-}
-
-} // namespace TestSupport
-
-namespace TestSupport {
-
-void setSerial(const QVariant &serial)
-{
-    if (serial.isNull())
-        qunsetenv("snum");
-    else
-        qputenv("snum", serial.toString().toUtf8());
 }
 
 } // namespace TestSupport

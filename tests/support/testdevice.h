@@ -8,6 +8,7 @@
 #include <QtMessageHandler>
 
 class QProcess;
+class QVariant;
 
 // A simulated device in a temporary directory. Creating one points the
 // platform layer at it; destroying it points the layer back at the process's
@@ -18,21 +19,21 @@ public:
     TestDevice();
     ~TestDevice();
 
-    bool isValid() const;
     QString root() const;
     // Storage root for a device type (0 and 2: USB, 1: SD card), created.
     QString medium(int devType = 0) const;
-    QString runDir(int devType = 0) const;   // medium + "/run", created
+    QString runDir(int devType = 0) const; // medium + "/run", created
+    // A folder off the medium with one file in it, for links that lead there.
+    QString elsewhere() const;
 
     // Writes a file (parents created) and returns its path.
     QString writeFile(const QString &path, const QByteArray &content) const;
     // Writes an executable "#!/bin/sh" script with the given body.
     QString writeScript(const QString &path, const QString &body) const;
     // A script at medium/run/<name> that records its arguments, one per line,
-    // in argumentsFile(name), runs `body` and exits with `exitCode`.
+    // runs `body` and exits with `exitCode`.
     QString writeRecordingScript(const QString &name, int exitCode = 0,
-                                 const QString &body = QString(), int devType = 0) const;
-    QString argumentsFile(const QString &scriptName) const;
+                                 const QString &body = QString()) const;
     // The arguments the script received, or an empty list when it never ran.
     QStringList recordedArguments(const QString &scriptName) const;
     bool scriptRan(const QString &scriptName) const;
@@ -40,6 +41,25 @@ public:
     // The simulated "/etc/version.cfg".
     QString versionFile() const;
     void writeVersionFile(const QByteArray &content) const;
+
+    // Lays out the medium for the serial `snum` from one line per item, the
+    // one way every suite describes a medium (paths relative to the medium;
+    // %root stands for the device's "/", %else for elsewhere()):
+    //   backup STAMP INDEX [FORM]   an archive data-SNUM-STAMP-INDEX.tar made with tar,
+    //   backup NAME [FORM]          or any archive name, and its side file by md5sum
+    //   package NAME [FORM]         run/upgrade/NAME and NAME.md5 alike
+    //   version TEXT                the version file; \n and \r stand for line ends
+    //   script JOB EXIT [BODY]      run/JOB_script.sh recording its arguments; the body
+    //                               may use $b, the backup's path without extension,
+    //                               and the words of kBodies in testdevice.cpp
+    //   script JOB missing|noexec|crlf|badinterpreter|reference
+    //   link PATH TARGET, file PATH, fifo PATH, dir PATH
+    // FORM spoils the pair: wrong, upper (digest), none (no side file), only
+    // (side file alone), alone (the digest alone), crlf, blank (before the
+    // digest), utf16, fifo, zero (a link to /dev/zero), nul1g (1 GiB of NUL
+    // bytes without a line end), x150 (150 MiB of "x"), truncated (archive),
+    // dataless (the data a link to /dev/zero).
+    void lay(const QStringList &items, const QString &snum) const;
 
 private:
     QTemporaryDir mDir;
@@ -58,17 +78,27 @@ void resetRebootCount();
 
 // Real md5sum output for a file ("digest  name"), run in the file's folder.
 QByteArray md5sumLine(const QString &filePath);
-// The lowercase digest alone.
-QString md5Of(const QString &filePath);
-// Writes path + ".md5" or another side file name with md5sum's line.
+// Writes md5sum's line for a data file into a side file.
 void writeSideFile(const QString &dataPath, const QString &sideFilePath);
 // A real tar archive of one small file with the given content.
 bool makeTar(const QString &archivePath, const QByteArray &content);
 
-// Starts one of the project's own executables (KORVELLO_BIN, KORVELLO_SIM_BIN,
-// tools) as a child process, with the emulator in front of it when the build
-// is for another architecture. Scripts and system tools are started directly.
+// Starts a child process: one of the project's own executables (those under
+// the build folder) with the emulator in front of it when the build is for
+// another architecture; scripts and system tools directly.
 void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments);
+
+// Runs a child with both channels merged until it ends or, with `until`
+// set, until a whole line holding that text has appeared; then kills it.
+// Returns everything it printed; *timedOut tells whether limitMs ran out.
+QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
+                 const QString &until, int limitMs, bool *timedOut = nullptr);
+
+// The largest resident size, in KiB, of any child this process has waited for.
+long childrenPeakKiB();
+
+// Sets the device serial "snum" for the next job; a null value unsets it.
+void setSerial(const QVariant &serial);
 
 // Captures debug lines while it lives (still passing them on).
 class LogCapture
@@ -77,6 +107,7 @@ public:
     LogCapture();
     ~LogCapture();
     QStringList lines() const;
+    QList<qint64> times() const; // of each line, as elapsedAt counts
     bool contains(const QString &text) const;
     int count(const QString &text) const;
     // Milliseconds from the capture's start (or its last clear()) to the
@@ -102,12 +133,5 @@ private:
         QTEST_SET_MAIN_SOURCE_PATH                                                           \
         return QTest::qExec(&tc, argc, argv);                                                \
     }
-
-class QVariant;
-
-namespace TestSupport {
-// Sets the device serial "snum" for the next job; a null value unsets it.
-void setSerial(const QVariant &serial);
-} // namespace TestSupport
 
 #endif

@@ -20,8 +20,7 @@ using MediumLayout::FolderState;
 bool isReference(const QString &path, const char *name)
 {
     QFile copy(path);
-    QFile reference(QLatin1String(MediumWriter::kEmbeddedScripts) + QLatin1Char('/')
-                    + QLatin1String(name));
+    QFile reference(MediumWriter::embeddedScripts() + QLatin1Char('/') + QLatin1String(name));
     if (QFileInfo(path).size() != reference.size())
         return false;
     return copy.open(QIODevice::ReadOnly) && reference.open(QIODevice::ReadOnly)
@@ -58,9 +57,12 @@ BackupPlan planBackup(const QString &medium, const QString &snum)
     plan.script = inspectScript(medium, MediumLayout::Script::Backup);
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
     plan.folder = MediumLayout::folderState(medium, plan.deviceFolder);
-    plan.nextIndex = plan.folder == FolderState::Exists ? BackupCatalog::nextIndex(plan.deviceFolder)
-                     : plan.folder == FolderState::Missing ? 1
-                                                           : 0;
+    // A missing folder is made and numbered 1; one that cannot be made is never numbered.
+    plan.nextIndex = 0;
+    if (plan.folder == FolderState::Exists)
+        plan.nextIndex = BackupCatalog::nextIndex(plan.deviceFolder);
+    else if (plan.folder == FolderState::Missing)
+        plan.nextIndex = 1;
     const QString base = MediumLayout::archiveBaseName(
         snum, QString::fromLatin1(kTimeStampPlaceholder), plan.nextIndex);
     plan.expectedArchive = base + QLatin1String(MediumLayout::kArchiveExtension);

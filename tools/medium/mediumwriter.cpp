@@ -10,7 +10,24 @@
 #include <QProcess>
 #include <QSaveFile>
 
+// Outside any namespace: the macro declares the resource's own function.
+// A resource in a static library is linked only when something calls it.
+static void initEmbeddedScripts()
+{
+    Q_INIT_RESOURCE(mediumscripts);
+}
+
 namespace MediumWriter {
+
+QString embeddedScripts()
+{
+    static const bool initialised = [] {
+        initEmbeddedScripts();
+        return true;
+    }();
+    Q_UNUSED(initialised)
+    return QStringLiteral(":/medium");
+}
 
 namespace {
 

@@ -8,8 +8,8 @@
 // packages with their side files.
 namespace MediumWriter {
 
-// Where the reference scripts are built into the tool.
-constexpr char kEmbeddedScripts[] = ":/medium";
+// The folder, among the tool's resources, that holds the reference scripts.
+QString embeddedScripts();
 
 struct Result
 {
@@ -21,7 +21,7 @@ struct Result
 // Copies every "*.sh" of scriptSource into medium/run/, replacing older
 // copies, and makes them executable.
 Result prepare(const QString &medium,
-               const QString &scriptSource = QString::fromLatin1(kEmbeddedScripts));
+               const QString &scriptSource = embeddedScripts());
 
 // "update-" + version + ".tar"; empty when the version cannot be carried by
 // a package name the device lists and reads back to the same version.

@@ -1,0 +1,400 @@
+// The three jobs, row by row: what is on the medium, what the script does,
+// the note the job ends on and what the script was given. Each row runs
+// through the screen's start button, its automatic start, or the real tool
+// (korvello-sim, a child with a time limit: a medium that could hang or
+// flood the tool is never run in this process). korvello-medium's check
+// reads the same medium first and must predict what the screen showed.
+
+#include "commandline.h"
+#include "databackupview.h"
+#include "datarecoverview.h"
+#include "dataupgradeview.h"
+#include "testdevice.h"
+#include "utils.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTextStream>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const int kJobLimitMs = 120000;
+const long kPeakLimitKiB = 64 * 1024;
+const char *const kScripts[] = {"", "backup_script.sh", "recover_script.sh", "upgrade_script.sh"};
+const char *const kSections[] = {"", "\nBackup\n", "\nRestoration\n", "\nUpgrade\n"};
+const char *const kSuccess[] = {"", " 備份成功 ", "數據還原成功", "升級成功"};
+const QString kFirstTick = QStringLiteral("5秒後自動重啟");
+
+// Each step's note stays on screen at least this long: between the debug
+// lines written when it is set and when the next step begins.
+struct Gap
+{
+    const char *from;
+    const char *to;
+    int ms;
+};
+const Gap kGaps[] = {
+    {"Exit Code:", "===  slot_toCheckTimeOut", 800},
+    {"===  checkBackIndex  backfileName", "===  slot_toRunSHOut", 1000},
+    {"===  checkUpgradeFiles  upgradefileName", "===  slot_startSHOut", 1200},
+    {"===  slot_startSHOut", "===  slot_toRunSHOut", 500},
+};
+// From the start button (or the screen's creation) to the job.
+const int kLoadDelayMs[] = {0, 100, 100, 500};
+const int kAutoStartMs = 2000;
+
+struct Transcript
+{
+    QStringList notes; // each note as it replaced the one before
+    QStringList log;   // debug lines, for the steps' timing
+    QList<qint64> at;  // when each was written, in milliseconds from the start
+};
+
+std::unique_ptr<QWidget> makeScreen(int job)
+{
+    if (job == 1)
+        return std::make_unique<DataBackupView>();
+    if (job == 2)
+        return std::make_unique<DataRecoverView>();
+    return std::make_unique<DataUpgradeView>();
+}
+
+// Follows the note line until the countdown shows its first second.
+void follow(const QWidget &screen, Transcript &transcript)
+{
+    const auto *note = screen.findChild<QLabel *>(QStringLiteral("label_note"));
+    const auto *renote = screen.findChild<QLabel *>(QStringLiteral("label_renote"));
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (transcript.notes.value(transcript.notes.size() - 1, "-") != note->text())
+            transcript.notes << note->text();
+        if (renote->text() == kFirstTick || clock.elapsed() > kJobLimitMs)
+            return;
+        QTest::qWait(5);
+    }
+}
+
+Transcript runInProcess(int job, bool automatic)
+{
+    Utils::setSDevControlType(automatic ? job : 0);
+    Transcript transcript;
+    TestSupport::LogCapture log;
+    const std::unique_ptr<QWidget> screen = makeScreen(job);
+    if (!automatic)
+        screen->findChild<QPushButton *>()->click();
+    follow(*screen, transcript);
+    Utils::setSDevControlType(0);
+    transcript.log = log.lines();
+    transcript.at = log.times();
+    return transcript;
+}
+
+qint64 writtenAt(const Transcript &transcript, const QString &text)
+{
+    for (int i = 0; i < transcript.log.size(); ++i) {
+        if (transcript.log.at(i).contains(text))
+            return transcript.at.at(i);
+    }
+    return -1;
+}
+
+// The real tool as the device starts it; its transcript is what it printed.
+Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
+{
+    QProcess sim;
+    const QString output = TestSupport::runChild(
+        sim, QStringLiteral(KORVELLO_SIM_BIN),
+        {"--root", device.root(), "-platform", "offscreen", "-c", QString::number(job)},
+        "second line: " + kFirstTick, kJobLimitMs, timedOut);
+    Transcript transcript;
+    static const QRegularExpression noteLine(QStringLiteral("^korvello-sim: note: (.*)$"),
+                                             QRegularExpression::MultilineOption);
+    for (auto match = noteLine.globalMatch(output); match.hasNext();)
+        transcript.notes << match.next().captured(1);
+    return transcript;
+}
+
+// What check says the job ends with: the note, or "" + the success note
+// when the script's exit code decides.
+QString predicted(const TestDevice &device, int job, const QString &snum)
+{
+    QStringList arguments = {"check", device.medium(), "--snum", snum};
+    if (QFile::exists(device.versionFile()))
+        arguments << QStringLiteral("--version-file") << device.versionFile();
+    QString report;
+    QTextStream out(&report);
+    MediumCommand::run(arguments, out, out);
+    out.flush();
+    const QString section = report.section(QLatin1String(kSections[job]), 1);
+    static const QRegularExpression outcome(
+        QStringLiteral("outcome: (.*)the screen shows \"([^\"]*)\""));
+    const QRegularExpressionMatch match = outcome.match(section);
+    return (match.captured(1).isEmpty() ? QString() : QStringLiteral("script: "))
+           + match.captured(2);
+}
+
+QStringList listing(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next();
+    return names;
+}
+
+} // namespace
+
+class TestJobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void jobs_data();
+    void jobs();
+};
+
+void TestJobs::init()
+{
+    TestSupport::resetRebootCount();
+}
+
+void TestJobs::jobs_data()
+{
+    QTest::addColumn<int>("job");             // the control value: 1 backup, 2 restore, 3 upgrade
+    QTest::addColumn<QStringList>("medium");  // as TestDevice::lay reads it
+    QTest::addColumn<QString>("note");        // the note the job ends on
+    QTest::addColumn<QStringList>("given");   // to the script; empty: it never ran
+    QTest::addColumn<QString>("start");       // button, auto or sim
+    QTest::addColumn<QVariant>("serial");     // null: snum unset
+    auto row = [](const char *name, int job, const QStringList &medium, const QString &note,
+                  const QStringList &given, const QString &start = "button",
+                  const QVariant &serial = QStringLiteral("A7")) {
+        QTest::newRow(name) << job << medium << note << given << start << serial;
+    };
+    const QString busy = QStringLiteral("數據備份中，請稍後...");
+    const QString good = QStringLiteral(" 備份成功 ");
+    const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
+    const QString missing = QStringLiteral("備份失敗 ：備份檔不存在");
+    const QString folderFailed = QStringLiteral("創建備份檔夾失敗");
+    auto backup = [](const char *index, const char *serial = "A7") {
+        return QStringList{serial, "%stamp", index, "%data"};
+    };
+    const QStringList exit3 = {"script backup 3"};
+    const QStringList goodScript = {"script backup 0 good"};
+
+    row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto");
+    row("backup: highest index + 1", 1, exit3 + QStringList{"backup 20240101000000 1",
+        "backup 20240102000000 5", "backup 20240103000000 3"}, busy, backup("6"));
+    row("backup: upper case counts; side files, folders, links do not", 1, exit3 + QStringList{
+        "backup DATA-A7-20240101000000-4.TAR", "file run/data/data-A7/data-A7-x-7.md5",
+        "dir run/data/data-A7/data-A7-x-8.tar", "link run/data/data-A7/data-A7-x-9.tar %else"},
+        busy, backup("5"));
+    row("backup: no 32-bit index, never below 2", 1, exit3 + QStringList{"backup 2024 x",
+        "backup 2024 0", "backup 2024 2147483648"}, busy, backup("2"));
+    row("backup: serial with -", 1, exit3 + QStringList{"backup 2024 4"}, busy,
+        backup("5", "A-7"), "button", "A-7");
+    row("backup: serial with . cuts the name", 1, exit3 + QStringList{"backup 2024 7"}, busy,
+        backup("2", "1.2"), "button", "1.2");
+    row("backup: serial unset", 1, exit3 + QStringList{"backup 2024 3"}, busy,
+        backup("4", ""), "button", QVariant());
+    row("backup: largest index taken", 1, goodScript + QStringList{"backup 2024 2147483647"},
+        "備份失敗", {});
+    row("backup: a file where the device folder goes", 1, goodScript + QStringList{
+        "file run/data/data-A7"}, folderFailed, {});
+    row("backup: run/data leads off the medium", 1, goodScript + QStringList{
+        "link run/data %else"}, folderFailed, {}, "sim");
+    row("backup: run/data a dangling link", 1, goodScript + QStringList{
+        "link run/data %root/nowhere"}, folderFailed, {}, "sim");
+    row("backup: script missing", 1, {"script backup missing"}, "備份腳本不存在", {});
+    row("backup: script not executable", 1, {"script backup noexec"}, "備份腳本不可運行", {});
+    row("backup: script saved with CR LF", 1, {"script backup crlf"}, "備份腳本運行失敗", {},
+        "sim");
+    row("backup: exit 0, nothing written", 1, {"script backup 0"}, missing, backup("1"));
+    row("backup: another index written", 1, {"script backup 0 otherindex good"}, missing,
+        backup("1"));
+    row("backup: no side file", 1, {"script backup 0 archive"}, "備份失敗 ：備份檔MD5不不存在",
+        backup("1"));
+    row("backup: wrong digest", 1, {"script backup 0 archive wrongsum"}, mismatch, backup("1"));
+    row("backup: upper-case digest", 1, {"script backup 0 archive uppersum"}, mismatch,
+        backup("1"));
+    row("backup: unreadable archive, empty side file", 1, {"script backup 0 unreadable"},
+        mismatch, backup("1"));
+    row("backup: side file a FIFO", 1, {"script backup 0 archive fifosum"}, mismatch,
+        backup("1"), "sim");
+    row("backup: side file in UTF-16", 1, {"script backup 0 archive utf16sum"}, good,
+        backup("1"));
+    row("backup: a flood of output", 1, {"script backup 0 flood good"}, good, backup("1"), "sim");
+    row("backup: 1 GiB of output", 1, {"script backup 0 flood1g good"}, good, backup("1"), "sim");
+
+    const QStringList three = {"script recover 0", "backup 20260101080000 1",
+                               "backup 20260102080000 2 alone", "backup 20260103080000 3"};
+    auto restore = [&three](const QString &spoilt) {
+        return three.mid(0, 3) + QStringList{"backup 20260103080000 3 " + spoilt};
+    };
+    auto restored = [](const char *name, const char *index, const char *serial = "A7") {
+        return QStringList{serial, QStringLiteral("data-%1-%2.tar").arg(serial, name), index,
+                           "%data"};
+    };
+    const QString done = QStringLiteral("數據還原成功");
+    const QString none = QStringLiteral("備份檔不存在");
+    row("restore: the newest of three", 2, three, done, restored("20260103080000-3", "3"), "auto");
+    row("restore: newest with another digest", 2, restore("wrong"), done,
+        restored("20260102080000-2", "2"));
+    row("restore: newest without side file", 2, restore("none"), done,
+        restored("20260102080000-2", "2"));
+    row("restore: newest cut short", 2, restore("truncated"), done,
+        restored("20260102080000-2", "2"));
+    row("restore: newest side file a FIFO", 2, restore("fifo"), done,
+        restored("20260102080000-2", "2"), "sim");
+    row("restore: newest side file a link to /dev/zero", 2, restore("zero"), done,
+        restored("20260102080000-2", "2"), "sim");
+    row("restore: newest side file 1 GiB of NUL bytes", 2, restore("nul1g"), done,
+        restored("20260102080000-2", "2"), "sim");
+    row("restore: newest side file 150 MiB of x", 2, restore("x150"), done,
+        restored("20260102080000-2", "2"), "sim");
+    row("restore: newest side file CR LF, UTF-16", 2, three.mid(0, 3) + QStringList{
+        "backup 20260103080000 3 crlf", "backup 20260104080000 4 utf16"}, done,
+        restored("20260104080000-4", "4"));
+    row("restore: equal index, earlier time stamp", 2, {"script recover 0",
+        "backup 20260105080000 4", "backup 20260101080000 4", "backup 20260103080000 3"}, done,
+        restored("20260101080000-4", "4"));
+    row("restore: paired by base name", 2, {"script recover 0", "backup 20260101080000 2",
+        "backup DATA-A7-20260103080000-5.TAR", "backup DATA-A7-20260104080000-6.TAR none",
+        "backup DATA-A7-20260105080000-7.TAR dataless"}, done,
+        restored("20260101080000-2", "2"), "sim");
+    row("restore: serial unset", 2, {"script recover 0", "backup 2026 1"}, done,
+        restored("2026-1", "1", ""), "button", QVariant());
+    row("restore: script exits 1", 2, QStringList{"script recover 1"} + three.mid(1),
+        "數據還原失敗", restored("20260103080000-3", "3"));
+    row("restore: script missing", 2, three.mid(1), "數據還原失敗", {});
+    row("restore: no device folder", 2, {"script recover 0"}, none, {});
+    row("restore: only side files", 2, {"script recover 0", "backup 2026 3 only"}, none, {});
+    row("restore: index 0 and not a number", 2, {"script recover 0", "backup 2026 0",
+        "backup 2026 x9"}, none, {});
+    row("restore: run/data leads off the medium", 2, QStringList{"link run/data %else"} + three,
+        none, {}, "sim");
+
+    auto upgraded = [](const char *name) {
+        return QStringList{"A7", name, "0", "%upgrade"};
+    };
+    const QString unchanged = QStringLiteral("升級失敗,軟體版本未更新");
+    const QString noPackage = QStringLiteral("升級包不存在");
+    const QString badChecksum = QStringLiteral("升級包校驗錯誤");
+    const QStringList v2 = {"package update-V2.0.tar", "version V1.0\\n"};
+    const QStringList installs = {"script upgrade 0 version V2.0"};
+    row("upgrade: installed", 3, v2 + installs, "升級成功", upgraded("update-V2.0.tar"), "auto");
+    row("upgrade: already on the version", 3, installs + QStringList{"package update-V2.0.tar",
+        "version V2.0\\n"}, "已經是最新版本: V2.0", {});
+    row("upgrade: device newer, no ordering", 3, installs + QStringList{
+        "package update-V2.0.tar", "version V3.0\\n"}, "升級成功", upgraded("update-V2.0.tar"));
+    row("upgrade: version not rewritten", 3, v2 + QStringList{"script upgrade 0"}, unchanged,
+        upgraded("update-V2.0.tar"));
+    row("upgrade: exit 1", 3, v2 + QStringList{"script upgrade 1"}, "升級失敗",
+        upgraded("update-V2.0.tar"));
+    row("upgrade: script missing", 3, v2, "備份腳本不存在", {});
+    row("upgrade: script not executable", 3, v2 + QStringList{"script upgrade noexec"},
+        "備份腳本不可運行", {});
+    row("upgrade: script does not start", 3, v2 + QStringList{"script upgrade badinterpreter"},
+        "備份腳本運行失敗", {});
+    row("upgrade: version file without line feed", 3, QStringList{"script upgrade 0",
+        "package update-V2.0.tar", "version V2.0"}, unchanged, upgraded("update-V2.0.tar"));
+    row("upgrade: version in other case", 3, QStringList{"script upgrade 0",
+        "package update-V2.0.tar", "version v2.0\\n"}, unchanged, upgraded("update-V2.0.tar"));
+    row("upgrade: upper-case name, the reference script", 3, QStringList{
+        "script upgrade reference", "package UPDATE-V3.TAR", "version V1.0\\n"}, "升級失敗", {});
+    row("upgrade: no package folder", 3, installs, noPackage, {});
+    row("upgrade: only a side file", 3, installs + QStringList{"package update-V1.2.tar only"},
+        noPackage, {});
+    row("upgrade: names that do not match as a whole", 3, installs + QStringList{
+        "package update-1.0.tar", "package xupdate-V1.0.tar", "package update-V1.0.tar.gz"},
+        noPackage, {});
+    row("upgrade: name order, not version order", 3, QStringList{"version V1.0\\n",
+        "script upgrade 0 version V1.9", "package update-V1.10.tar", "package update-V1.9.tar"},
+        "升級成功", upgraded("update-V1.9.tar"));
+    row("upgrade: folders and links are no packages", 3, QStringList{"version V0\\n",
+        "script upgrade 0 version V1", "package update-V1.tar", "package update-V3.tar dir",
+        "package update-V4.tar link"}, "升級成功", upgraded("update-V1.tar"));
+    row("upgrade: last one wrong, earlier one right", 3, installs + QStringList{
+        "package update-V1.tar", "package update-V2.tar wrong"}, badChecksum, {});
+    row("upgrade: upper-case digest", 3, installs + QStringList{"package update-V2.tar upper"},
+        badChecksum, {});
+    row("upgrade: side file a FIFO", 3, installs + QStringList{"package update-V2.tar fifo"},
+        badChecksum, {}, "sim");
+    row("upgrade: side file UTF-16", 3, v2 + QStringList{"script upgrade 0 version V2.0",
+        "package update-V2.0.tar utf16"}, "升級成功", upgraded("update-V2.0.tar"));
+    row("upgrade: run/upgrade leads off the medium", 3, installs + QStringList{
+        "link run/upgrade %else", "package update-V2.tar"}, noPackage, {}, "sim");
+}
+
+void TestJobs::jobs()
+{
+    QFETCH(int, job);
+    QFETCH(QStringList, medium);
+    QFETCH(QString, note);
+    QFETCH(QStringList, given);
+    QFETCH(QString, start);
+    QFETCH(QVariant, serial);
+    TestDevice device;
+    device.lay(medium, serial.toString());
+    const QStringList elsewhere = listing(device.elsewhere());
+    const QString prediction = predicted(device, job, serial.toString());
+    TestSupport::setSerial(serial);
+    // As under the simulator: the reference scripts keep to the device's root.
+    qputenv("KORVELLO_SIM_ROOT", device.root().toLocal8Bit());
+    const QString before = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+
+    bool timedOut = false;
+    const Transcript transcript = start == "sim" ? runSimulator(device, job, &timedOut)
+                                                 : runInProcess(job, start == "auto");
+    QVERIFY2(!timedOut, "the job did not end within the time limit");
+    QCOMPARE(transcript.notes.value(transcript.notes.size() - 1), note);
+
+    const QString after = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+    QStringList received = device.recordedArguments(kScripts[job]);
+    const QString stamp = received.value(1);
+    if (job == 1 && !given.isEmpty())
+        QVERIFY2(stamp.size() == 14 && stamp >= before && stamp <= after, qPrintable(stamp));
+    given.replaceInStrings("%stamp", stamp)
+        .replaceInStrings("%data", device.medium() + "/run/data")
+        .replaceInStrings("%upgrade", device.medium() + "/run/upgrade");
+    QCOMPARE(received, given);
+    QCOMPARE(listing(device.elsewhere()), elsewhere);
+
+#if !defined(KORVELLO_SANITIZE)
+    if (start == "sim" && QString::fromLocal8Bit(KORVELLO_EMULATOR).isEmpty())
+        QVERIFY2(TestSupport::childrenPeakKiB() < kPeakLimitKiB,
+                 qPrintable(QString::number(TestSupport::childrenPeakKiB())));
+#endif
+    // check knows the end unless the script's exit code decides it.
+    if (prediction.startsWith("script: "))
+        QVERIFY2(note != kSuccess[job] || prediction.mid(8) == note, qPrintable(prediction));
+    else
+        QCOMPARE(prediction, note);
+
+    if (start == "sim")
+        return;
+    const qint64 loaded = writtenAt(transcript, "===  slot_toLoadTimeOut");
+    QVERIFY2(loaded >= kLoadDelayMs[job] + (start == "auto" ? kAutoStartMs : 0),
+             qPrintable(QString::number(loaded)));
+    for (const Gap &gap : kGaps) {
+        const qint64 from = writtenAt(transcript, gap.from);
+        const qint64 to = writtenAt(transcript, gap.to);
+        QVERIFY2(from < 0 || to < 0 || to - from >= gap.ms,
+                 qPrintable(QStringLiteral("%1 after %2 ms").arg(gap.to).arg(to - from)));
+    }
+}
+
+KORVELLO_TEST_MAIN(TestJobs)
+#include "tst_jobs.moc"
