@@ -19,34 +19,4 @@ Backup backupVerified(int result)
     }
 }
 
-Backup backupRunner(ScriptState state, Backup otherwise)
-{
-    switch (state) {
-    case ScriptState::Missing:
-        return Backup::ScriptMissing;
-    case ScriptState::NotExecutable:
-        return Backup::ScriptNotExecutable;
-    case ScriptState::Unstartable:
-        return Backup::ScriptNotStarted;
-    case ScriptState::Runnable:
-        break;
-    }
-    return otherwise;
-}
-
-Upgrade upgradeRunner(ScriptState state, Upgrade otherwise)
-{
-    switch (state) {
-    case ScriptState::Missing:
-        return Upgrade::ScriptMissing;
-    case ScriptState::NotExecutable:
-        return Upgrade::ScriptNotExecutable;
-    case ScriptState::Unstartable:
-        return Upgrade::ScriptNotStarted;
-    case ScriptState::Runnable:
-        break;
-    }
-    return otherwise;
-}
-
 } // namespace JobEnds

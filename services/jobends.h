@@ -41,10 +41,23 @@ enum class Upgrade {
 
 // The backup verification's result code (1, -1, -2, -3, other) as an end.
 Backup backupVerified(int result);
-// A runner result: the end when the script could not be run, or
-// `otherwise` when it ran (whatever its exit code).
-Backup backupRunner(ScriptState state, Backup otherwise);
-Upgrade upgradeRunner(ScriptState state, Upgrade otherwise);
+// The end when the script cannot be run, or `otherwise` when it runs (and
+// its exit code decides). For the jobs whose runner has notes of its own.
+template <typename End>
+End runnerEnd(ScriptState state, End otherwise)
+{
+    switch (state) {
+    case ScriptState::Missing:
+        return End::ScriptMissing;
+    case ScriptState::NotExecutable:
+        return End::ScriptNotExecutable;
+    case ScriptState::Unstartable:
+        return End::ScriptNotStarted;
+    case ScriptState::Runnable:
+        break;
+    }
+    return otherwise;
+}
 
 } // namespace JobEnds
 

@@ -47,7 +47,7 @@ std::optional<JobEnds::Backup> backupEnd(const BackupPlan &plan)
     if (plan.nextIndex == BackupCatalog::kNoIndex)
         return Backup::Failed;
     if (plan.script.state != ScriptState::Runnable)
-        return JobEnds::backupRunner(plan.script.state, Backup::Good);
+        return JobEnds::runnerEnd(plan.script.state, Backup::Good);
     return std::nullopt;
 }
 
@@ -111,7 +111,7 @@ std::optional<JobEnds::Upgrade> upgradeEnd(const UpgradePlan &plan)
     if (plan.alreadyInstalled)
         return Upgrade::AlreadyLatest;
     if (plan.script.state != ScriptState::Runnable)
-        return JobEnds::upgradeRunner(plan.script.state, Upgrade::Upgraded);
+        return JobEnds::runnerEnd(plan.script.state, Upgrade::Upgraded);
     // The reference script writes the version it cuts from the package name,
     // as the device cuts it: without one it refuses the package.
     if (plan.script.reference && plan.packageVersion.isEmpty())
