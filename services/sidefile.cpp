@@ -84,8 +84,12 @@ Reading read(const QString &path)
 
 Check check(const QString &dataPath, const QString &sideFilePath, Source source)
 {
-    if (source == Source::Medium)
+    // Both files were just written by this device: what counts is what the
+    // medium took, not what the system still holds in memory.
+    if (source == Source::Medium) {
         RegularFile::dropCachedPages(dataPath);
+        RegularFile::dropCachedPages(sideFilePath);
+    }
     Check result;
     result.calMd5 = Utils::calculateFileMD5(dataPath);
     result.fileMd5 = Utils::extractMD5FromFile(sideFilePath);
