@@ -53,7 +53,6 @@ public:
 
     bool isValid() const { return mRead >= 0 && mWrite >= 0; }
     int writeEnd() const { return mWrite; }
-    int readEnd() const { return mRead; }
     void closeWriteEnd()
     {
         if (mWrite >= 0)
@@ -67,17 +66,22 @@ public:
         char block[kReadBlock];
         for (;;) {
             const ssize_t got = ::read(mRead, block, sizeof block);
+            mEnded = mEnded || got == 0;
             if (got <= 0)
                 return;
             mCapture.append(block, got);
         }
     }
+    // What to wait on: nothing once every writer has closed its end, or a
+    // closed pipe would wake the wait at once, again and again.
+    int pollable() const { return mEnded ? -1 : mRead; }
 
     const BoundedLog::Capture &capture() const { return mCapture; }
 
 private:
     int mRead = -1;
     int mWrite = -1;
+    bool mEnded = false;
     BoundedLog::Capture mCapture;
 };
 
@@ -110,7 +114,7 @@ private:
 bool waitDraining(QProcess &process, OutputPipe &out, OutputPipe &err)
 {
     for (;;) {
-        struct pollfd fds[] = {{out.readEnd(), POLLIN, 0}, {err.readEnd(), POLLIN, 0}};
+        struct pollfd fds[] = {{out.pollable(), POLLIN, 0}, {err.pollable(), POLLIN, 0}};
         ::poll(fds, 2, kPollMs);
         out.drain();
         err.drain();
