@@ -323,6 +323,8 @@ void TestJobs::jobs_data()
     row("upgrade: name order, not version order", 3, QStringList{"version V1.0\\n",
         "script upgrade 0 version V1.9", "package update-V1.10.tar", "package update-V1.9.tar"},
         "升級成功", upgraded("update-V1.9.tar"));
+    row("upgrade: names ordered in lower case", 3, {"script upgrade 0", "version V1\\n",
+        "package UPDATE-V3.TAR", "package update-V1.tar"}, unchanged, upgraded("UPDATE-V3.TAR"));
     row("upgrade: folders and links are no packages", 3, QStringList{"version V0\\n",
         "script upgrade 0 version V1", "package update-V1.tar", "package update-V3.tar dir",
         "package update-V4.tar link"}, "升級成功", upgraded("update-V1.tar"));
