@@ -202,7 +202,7 @@ void TestJobs::jobs_data()
         "dir run/data/data-A7/data-A7-x-8.tar", "link run/data/data-A7/data-A7-x-9.tar %else"},
         busy, backup("5"));
     row("backup: no 32-bit index, never below 2", 1, exit3 + QStringList{"backup 2024 x",
-        "backup 2024 0", "backup 2024 2147483648"}, busy, backup("2"));
+        "backup 2024 0", "backup 2024 2147483648", "backup data-A7-5-.tar"}, busy, backup("2"));
     row("backup: serial with -", 1, exit3 + QStringList{"backup 2024 4"}, busy,
         backup("5", "A-7"), "button", "A-7");
     row("backup: serial with . cuts the name", 1, exit3 + QStringList{"backup 2024 7"}, busy,
