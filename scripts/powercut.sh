@@ -38,7 +38,10 @@ vm_initrd x86_64
 
 work=$VM_CACHE/powercut-$cuts
 rm -rf "$work"
-mkdir -p "$work/model"
+mkdir -p "$work"
+# Copies, so that a rebuild meanwhile does not pull the tools from under
+# a run that takes an hour.
+cp build/app/korvello build/tools/medium/korvello-medium "$work/"
 system=$work/system.img
 usb=$work/usb.img
 sdcard=$work/sdcard.img
@@ -95,8 +98,8 @@ make_payload() {
 make_payload "$work/opt" V0000
 
 mkdir -p "$work/medium"
-build/tools/medium/korvello-medium prepare "$work/medium" >/dev/null
-vm_system_image "$system" x86_64 build/app/korvello "$work/data" V0000 "$work/opt"
+"$work/korvello-medium" prepare "$work/medium" >/dev/null
+vm_system_image "$system" x86_64 "$work/korvello" "$work/data" V0000 "$work/opt"
 vm_medium_image "$usb" 256 "$work/medium"
 vm_medium_image "$sdcard" 64
 
@@ -285,7 +288,7 @@ package_for() {
     printf 'echo "${1##*/} $2" > opt/app/hooked\n' > "$work/hook.sh"
     rm -rf "$work/pack"
     mkdir -p "$work/pack"
-    build/tools/medium/korvello-medium pack-upgrade --version "$version" \
+    "$work/korvello-medium" pack-upgrade --version "$version" \
         --payload "$work/packages/$version" --hook "$work/hook.sh" "$work/pack" >/dev/null
     # One package on the stick at a time: the newest.
     mdeltree -i "$usb" ::/run/upgrade >/dev/null 2>&1 || true
