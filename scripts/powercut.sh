@@ -326,7 +326,6 @@ say "cuts fall up to $window_1, $window_2 and $window_3 ms after the backup," \
     "restoration and upgrade scripts start"
 version_number=1
 generation=0
-backup_index=0
 
 while [ "$cut_number" -lt "$cuts" ]; do
     cut_number=$((cut_number + 1))
@@ -334,6 +333,7 @@ while [ "$cut_number" -lt "$cuts" ]; do
     read_device
     data_before=$(data_with_generation "$generation")
     data_restored=$data_before
+    backup_index=none
     case $((cut_number % 3)) in
         1)
             job=backup control=1
