@@ -14,9 +14,10 @@
 #     missing and never a mix;
 #   - every installed payload file is whole (one package's version of it)
 #     and the version file names a package whose payload is all in place;
-# Then the guest boots again and restores, uncut: the restoration must
-# choose the newest intact backup (by the host's own reading of the stick)
-# and leave /data equal to it. One line per violation; the last line is
+# Then the guest boots again and restores, uncut (its power goes once the
+# script has ended and synced, sparing the countdown): the restoration
+# must choose the newest intact backup (by the host's own reading of the
+# stick) and leave /data equal to it. One line per violation; the last line is
 # "powercut: N cuts, K violations".
 set -eu
 cd "$(dirname "$0")/.."
@@ -80,7 +81,7 @@ manifest() {
 # The device's data: some megabytes of noise, small files, a link, an empty
 # folder, and a generation mark the guest rewrites in every cycle.
 mkdir -p "$work/data/logs" "$work/data/spool/empty" "$work/data/settings"
-head -c 3000000 /dev/urandom > "$work/data/logs/samples.bin"
+head -c 2000000 /dev/urandom > "$work/data/logs/samples.bin"
 for n in $(seq 1 40); do
     echo "setting $n" > "$work/data/settings/s$n.conf"
 done
@@ -227,10 +228,11 @@ await_line() {
     done
 }
 
-# run_job CONTROL [CUT_MS]: runs job CONTROL (1 backup, 2 restoration,
-# 3 upgrade). With CUT_MS the power goes CUT_MS after the tool started the
-# script; without, the job ends in the tool's reboot, and script_ms is set
-# to how long the script ran as seen from here.
+# run_job CONTROL [CUT_MS | done]: runs job CONTROL (1 backup, 2
+# restoration, 3 upgrade). With CUT_MS the power goes CUT_MS after the tool
+# started the script; with "done" it goes as soon as the script has ended
+# (synced), which spares the countdown; without, the job ends in the tool's
+# reboot, and script_ms is set to how long the script ran as seen from here.
 run_job() {
     rm -f "$work/console.log"
     pid=$(vm_boot x86_64 "$system" "$usb" "$sdcard" "$work/console.log" \
@@ -239,7 +241,11 @@ run_job() {
     script_ms=0
     if await_line "$pid" '=== +(runBackupSH|runCmdSH) '; then
         script_started=$(now_ms)
-        if [ -n "${2:-}" ]; then
+        if [ "${2:-}" = done ]; then
+            await_line "$pid" '^Exit Code:' || true
+            vm_power_cut "$pid"
+            return
+        elif [ -n "${2:-}" ]; then
             sleep "$(awk -v ms="$2" 'BEGIN { printf "%.3f", ms / 1000 }')"
             vm_power_cut "$pid"
             return
@@ -263,7 +269,7 @@ restore_after_cut() {
     expected_data=none
     [ -z "$expected" ] || expected_data=$(archive_manifest "$(folder)/$expected")
     before_restore=$(data_now)
-    run_job 2
+    run_job 2 done
     read_device
     chosen=$(chosen_by_tool)
     if [ "$chosen" != "$expected" ]; then
