@@ -215,19 +215,20 @@ run_hook() {
 }
 
 # Finishes the marked stage: payload, hook (once), then the version as the
-# very last change, then the stage goes.
+# very last change, then the stage goes. The stage names its own package
+# and version: a stage left by a power cut is not this run's package.
 finish_stage() {
-    version=$(cat "$ready/version")
-    staged=$(cat "$ready/package")
+    staged_version=$(cat "$ready/version")
+    staged_package=$(cat "$ready/package")
     install_payload
     # A failing hook drops the stage, so that it does not stand in the way
     # of every later upgrade.
-    if [ ! -e "$ready/hooked" ] && ! run_hook "$staged" "$version"; then
+    if [ ! -e "$ready/hooked" ] && ! run_hook "$staged_package" "$staged_version"; then
         rm -rf "$ready"
         sync
-        fail 1 "install.sh of $staged failed"
+        fail 1 "install.sh of $staged_package failed"
     fi
-    write_version "$version"
+    write_version "$staged_version"
     rm -rf "$ready" || fail 1 "cannot remove $ready"
     sync
 }

@@ -212,6 +212,10 @@ check_software() {
             violation "/opt/$file is not whole: neither V0000's nor a package's"
         elif [ "$(expr "$holds" \< "$version")" = 1 ]; then
             violation "version file names $version, but /opt/$file is still $holds"
+        elif [ "$holds" != "$version" ] && ! grep -q '^\.korvello-upgrade\.ready$' \
+            "$work/now/root-entries"; then
+            violation "/opt/$file is $holds, the version file names $version," \
+                "and no upgrade is left to finish"
         fi
     done
 }
