@@ -34,7 +34,8 @@ vm_debian_arch() {
 vm_modules() {
     vm_common="virtio_blk 9pnet_virtio 9p crc32c_generic ext4 vfat nls_cp437 nls_ascii"
     case $1 in
-        x86_64) echo "virtio_pci $vm_common" ;;
+        # bochs drives QEMU's VGA, whose frame buffer linuxfb draws on.
+        x86_64) echo "virtio_pci $vm_common bochs" ;;
         aarch64) echo "virtio_mmio $vm_common" ;;
     esac
 }
@@ -103,7 +104,8 @@ vm_module_order() {
 vm_initrd() {
     vm_arch=$1
     vm_out=$VM_CACHE/$vm_arch/initrd.gz
-    if [ -f "$vm_out" ] && [ -z "$(find "$VM_HERE/device-vm/init" -newer "$vm_out")" ]; then
+    if [ -f "$vm_out" ] \
+        && [ -z "$(find "$VM_HERE/device-vm/init" "$VM_HERE/device-vm/lib.sh" -newer "$vm_out")" ]; then
         return 0
     fi
     vm_work=$(mktemp -d)
@@ -183,12 +185,12 @@ vm_boot() {
     case $vm_arch in
         x86_64)
             set -- qemu-system-x86_64 -machine q35,accel=tcg -cpu max -m 768 \
-                -append "console=ttyS0 quiet loglevel=3 $vm_args"
+                -append "console=ttyS0 quiet loglevel=3 panic=1 $vm_args"
             vm_bus=pci
             ;;
         aarch64)
             set -- qemu-system-aarch64 -machine virt,accel=tcg -cpu cortex-a53 -m 1024 \
-                -append "console=ttyAMA0 quiet loglevel=3 $vm_args"
+                -append "console=ttyAMA0 quiet loglevel=3 panic=1 $vm_args"
             vm_bus=device
             ;;
     esac
@@ -197,6 +199,13 @@ vm_boot() {
         set -- "$@" -drive "if=none,id=${vm_disk%%:*},format=raw,file=${vm_disk#*:}" \
             -device "virtio-blk-$vm_bus,drive=${vm_disk%%:*},serial=${vm_disk%%:*}"
     done
+    if [ "${VM_PLATFORM:-}" = linuxfb ]; then
+        # A screen of the device's size, and a monitor on two FIFOs for
+        # screendump; QEMU opens both read-write, so neither blocks.
+        rm -f "$vm_log.monitor.in" "$vm_log.monitor.out"
+        mkfifo "$vm_log.monitor.in" "$vm_log.monitor.out"
+        set -- "$@" -device VGA,xres=1920,yres=720 -monitor "pipe:$vm_log.monitor"
+    fi
     set -- "$@" -kernel "$VM_CACHE/$vm_arch/vmlinuz" -initrd "$VM_CACHE/$vm_arch/initrd.gz" \
         -fsdev local,id=host,path=/,security_model=none,readonly=on \
         -device "virtio-9p-$vm_bus,fsdev=host,mount_tag=host" \
@@ -220,6 +229,20 @@ vm_wait() {
     done
     wait "$1" 2>/dev/null || true
     return 0
+}
+
+# vm_screendump PID LOG FILE: the guest's screen (VM_PLATFORM=linuxfb) as
+# a PNG. The FIFO is written only while QEMU holds it open, and with a time
+# limit, since an open for writing waits for a reader.
+vm_screendump() {
+    kill -0 "$1" 2>/dev/null || return 1
+    timeout 5 sh -c 'echo "screendump $2 -f png" > "$1.monitor.in"' sh "$2" "$3" || return 1
+    vm_shot=0
+    while [ ! -s "$3" ] && [ "$vm_shot" -lt 50 ]; do
+        sleep 0.1
+        vm_shot=$((vm_shot + 1))
+    done
+    [ -s "$3" ]
 }
 
 # vm_power_cut PID: the virtual power goes: QEMU ends at once, and what the

@@ -22,6 +22,11 @@
 #                                         the guest suite: each job on FAT32,
 #                                         done and refused, and a round trip
 #                                         of the aarch64 build
+#   scripts/device-vm.sh pictures [DIR]   the three jobs on linuxfb, the
+#                                         screen taken from QEMU's VGA at the
+#                                         first second of each countdown, as
+#                                         DIR/{backup,restoration,upgrade}.png
+#                                         (default: out/device-vm/pictures)
 set -eu
 cd "$(dirname "$0")/.."
 . device-vm/lib.sh
@@ -36,9 +41,9 @@ need_builds() {
 
 prepare() {
     scripts/install-deps.sh --vm
-    for arch in x86_64 aarch64; do
-        vm_fetch "$arch"
-        vm_initrd "$arch"
+    for prepared in x86_64 aarch64; do
+        vm_fetch "$prepared"
+        vm_initrd "$prepared"
     done
 }
 
@@ -102,9 +107,43 @@ run_one() {
         "the media's run/ in $out/usb and $out/sdcard"
 }
 
+# One device through a backup, a restoration and an upgrade, each shown on
+# the guest's frame buffer by linuxfb as the device shows it.
+pictures() {
+    out=${1:-$VM_CACHE/pictures}
+    prepare
+    need_builds
+    VM_PLATFORM=linuxfb
+    work=$VM_CACHE/pictures-device
+    rm -rf "$work"
+    mkdir -p "$work/medium" "$work/payload/opt/app" "$out"
+    sample_data "$work/data"
+    "$NATIVE_BUILD/tools/medium/korvello-medium" prepare "$work/medium" >/dev/null
+    echo "app V2.0" > "$work/payload/opt/app/app.txt"
+    "$NATIVE_BUILD/tools/medium/korvello-medium" pack-upgrade --version V2.0 \
+        --payload "$work/payload" "$work/medium" >/dev/null
+    vm_system_image "$work/system.img" x86_64 "$NATIVE_BUILD/app/korvello" "$work/data" V1.0
+    vm_medium_image "$work/usb.img" 64 "$work/medium"
+    vm_medium_image "$work/sdcard.img" 64
+    for job in 1:backup 2:restoration 3:upgrade; do
+        log=$work/${job#*:}.log
+        pid=$(vm_boot x86_64 "$work/system.img" "$work/usb.img" "$work/sdcard.img" "$log" \
+            "device_vm.control=${job%%:*}" device_vm.device=0 device_vm.snum=A7)
+        # The countdown's first tick is logged as it is painted.
+        while ! grep -q 'rebootCount  4' "$log" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do
+            sleep 0.1
+        done
+        vm_screendump "$pid" "$log" "$out/${job#*:}.png" \
+            || echo "device-vm: no picture of the ${job#*:}; see $log" >&2
+        vm_wait "$pid" 120 || vm_die "the ${job#*:} guest did not end; see $log"
+    done
+    echo "device-vm: pictures in $out"
+}
+
 case ${1:-} in
     prepare) prepare ;;
+    pictures) shift; pictures "$@" ;;
     run) shift; run_one "$@" ;;
     suite) shift; need_builds; prepare; . device-vm/suite.sh; suite_main "$@" ;;
-    *) sed -n '2,24p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,29p' "$0" >&2; exit 2 ;;
 esac
