@@ -245,7 +245,7 @@ run_job() {
     script_ms=0
     if await_line "$pid" '=== +(runBackupSH|runCmdSH) '; then
         script_started=$(now_ms)
-        if [ "${2:-}" = done ]; then
+        if [ "${2:-}" = "done" ]; then
             await_line "$pid" '^Exit Code:' || true
             vm_power_cut "$pid"
             return
@@ -273,7 +273,7 @@ restore_after_cut() {
     expected_data=none
     [ -z "$expected" ] || expected_data=$(archive_manifest "$(folder)/$expected")
     before_restore=$(data_now)
-    run_job 2 done
+    run_job 2 "done"
     read_device
     chosen=$(chosen_by_tool)
     if [ "$chosen" != "$expected" ]; then
