@@ -266,6 +266,21 @@ chosen_by_tool() {
         | sed -n 's/.*checkBackIndex  backfileName  "\(.*\)"$/\1/p' | sed 's|.*/||'
 }
 
+# What a cut left half done, counted over the run, so that the summary
+# shows the cuts fell where the scripts' writes are.
+note_leftovers() {
+    left=
+    ls "$(folder)" 2>/dev/null | grep -q '\.part$' && left="$left backup-.part-files"
+    for side in "$(folder)"/*.md5; do
+        [ ! -f "$side" ] || [ -f "${side%.md5}.tar" ] || left="$left side-file-before-its-archive"
+    done
+    for entry in data.new data.ready data.old .korvello-upgrade.new .korvello-upgrade.ready; do
+        grep -qx "$entry" "$work/now/root-entries" && left="$left $entry"
+    done
+    find "$work/now/opt" -name '*.korvello-new' | grep -q . && left="$left payload-beside-targets"
+    echo "${left:- nothing}" | tr ' ' '\n' | sed '/^$/d' | sort -u >> "$work/leftovers"
+}
+
 # The uncut restoration after every cut.
 restore_after_cut() {
     read_device
@@ -366,6 +381,7 @@ while [ "$cut_number" -lt "$cuts" ]; do
     when="+$delay ms"
     run_job "$control" "$delay"
     read_device
+    note_leftovers
     check_archives
     check_data
     check_software
@@ -373,6 +389,8 @@ while [ "$cut_number" -lt "$cuts" ]; do
     prune_backups
 done
 
+say "what the cuts left half done: $(sort "$work/leftovers" | uniq -c \
+    | awk '{ printf "%s%s %s", sep, $1, $2; sep = ", " }')"
 say "took $(($(date +%s) - started)) s"
 say "$cuts cuts, $violations violations"
 [ "$violations" = 0 ]
