@@ -7,21 +7,30 @@
 #   3 INDEX      number of this backup, a positive integer
 #   4 BACKUPDIR  the medium's run/data folder
 #
-# Reads  DATA_DIR below (the whole folder).
+# Reads  DATA_DIR below (the whole folder), once: the archive's bytes go to
+#        the medium and through md5sum in the same pass, so the side file
+#        states what the device meant to store.
 # Writes BACKUPDIR/data-SNUM/data-SNUM-TIMESTAMP-INDEX.tar, a tar of the
 #        folder's contents, and beside it data-SNUM-TIMESTAMP-INDEX.md5 in
-#        md5sum's form ("digest  file name"). Each is written as NAME.part,
-#        synced and then renamed, so a power cut never leaves a file under
-#        its final name with incomplete contents; leftover .part files of an
-#        interrupted run are removed by the next one.
+#        md5sum's form ("digest  file name"). Both are written as NAME.part
+#        and synced; then the side file is renamed to its final name, then
+#        the archive, each rename synced. A power cut therefore never leaves
+#        a file under its final name with other contents, nor an archive
+#        without its side file (a side file without its archive is ignored by
+#        the tool). The next run removes what an interrupted one left.
+#
+# The medium is the folder that holds run/, the folder of this script.
+# Every folder written to must lie on it once symbolic links are followed.
 #
 # Refuses before writing anything when the medium lacks room for the archive
-# (its estimated size plus MARGIN_KIB) or when the archive would reach 4 GiB
-# on a FAT medium, whose files cannot be that large.
+# (an upper bound of its size plus MARGIN_KIB) or when the archive could
+# reach 4 GiB on a FAT medium, whose files cannot be that large.
 #
 # Exit codes: 0 written and synced; 1 writing failed; 2 wrong arguments;
-#   3 no data folder; 5 not enough free space; 6 too large for FAT.
-#   Every refusal or failure is one line on standard error.
+#   3 no data folder; 5 not enough free space; 6 too large for FAT;
+#   8 a folder to write resolves off the medium (a symbolic link to
+#   elsewhere, or one that leads nowhere). Every refusal or failure is one
+#   line on standard error.
 #
 # Uses only what BusyBox provides. KORVELLO_SIM_ROOT, set by the simulator,
 # stands for the device's "/"; it is empty on the device itself.
@@ -54,12 +63,44 @@ check_arguments() {
     [ -n "$4" ] || fail 2 "empty backup folder"
 }
 
-# What tar will write: the data, a header and up to one block of padding per
-# entry (a second header for long names), and the closing blocks.
+# The physical path of a folder that exists, symbolic links followed.
+resolved() {
+    (cd -P -- "$1" 2>/dev/null && pwd -P)
+}
+
+# Refuses a folder that is, or would be created, off the medium. A folder
+# that does not exist yet is judged by its parent, where mkdir will make it.
+check_on_medium() {
+    path=$1
+    while [ ! -d "$path" ]; do
+        if [ -L "$path" ]; then
+            fail 8 "$1 is a symbolic link that leads nowhere; the backup stays on the medium"
+        fi
+        parent=${path%/*}
+        [ "$parent" != "$path" ] || parent=.
+        path=${parent:-/}
+    done
+    place=$(resolved "$path")
+    case $place/ in
+        "$medium"/*) ;;
+        *) fail 8 "$1 resolves to $place, off the medium $medium" ;;
+    esac
+}
+
+# An upper bound of what tar writes for the folder, whatever its names: per
+# entry a header and up to 511 bytes of padding, and for a name or link
+# target of 100 bytes or more (as tar stores it, "./" in front) one more
+# header and the name itself with its NUL, padded to 512 bytes; then the
+# data, the two closing blocks and the padding to tar's 10 KiB records.
+# GNU tar and BusyBox tar both store long names in such an extra record.
+# Lengths are counted in bytes (LC_ALL=C), as tar stores names.
 estimated_archive_bytes() {
     bytes=$(du -sb "$1" | awk '{ print $1 }')
-    entries=$(find "$1" | wc -l)
-    echo $((bytes + entries * 1536 + 10240))
+    targets=$(find "$1" -type l -exec readlink {} \; | LC_ALL=C awk '
+        length($0) >= 100 { sum += 1024 + length($0) } END { printf "%.0f\n", sum }')
+    find "$1" | LC_ALL=C awk -v bytes="$bytes" -v targets="$targets" -v skip="${#1}" '
+        { name = length($0) - skip + 2; sum += 1023; if (name >= 100) sum += 1024 + name }
+        END { printf "%.0f\n", bytes + targets + sum + 1024 + 10240 }'
 }
 
 free_kib() {
@@ -71,7 +112,7 @@ check_room() {
     folder=$2
     fs_type=$(stat -f -c %t "$folder")
     if [ "$fs_type" = "$FAT_MAGIC" ] && [ "$archive_bytes" -gt "$FAT_MAX_BYTES" ]; then
-        fail 6 "the archive would be $archive_bytes bytes; a FAT medium holds files below 4 GiB"
+        fail 6 "the archive could be $archive_bytes bytes; a FAT medium holds files below 4 GiB"
     fi
     need_kib=$((archive_bytes / 1024 + 1 + MARGIN_KIB))
     have_kib=$(free_kib "$folder")
@@ -81,10 +122,43 @@ check_room() {
     fi
 }
 
+# What an interrupted run left: its .part files, and a side file published
+# before the cut reached its archive's rename.
+remove_leftovers() {
+    for part in "$folder"/*.tar.part; do
+        [ -e "$part" ] || [ -L "$part" ] || continue
+        base=${part%.tar.part}
+        if [ ! -e "$base.tar" ]; then
+            rm -f "$base.md5"
+        fi
+    done
+    rm -f "$folder"/*.part
+}
+
+# Writes the archive and takes its digest from the same stream. A POSIX
+# shell keeps only the last status of a pipeline, so tar and tee report
+# theirs on descriptor 3, which is read together with md5sum's line.
+write_archive() {
+    statuses=$(
+        {
+            { tar -cf - -C "$data" .; echo "tar $?" >&3; } \
+                | { tee "$archive.part"; echo "tee $?" >&3; } \
+                | md5sum
+        } 3>&1
+    )
+    status_of() {
+        printf '%s\n' "$statuses" | awk -v what="$1" '$1 == what { print $2 }'
+    }
+    [ "$(status_of tar)" = 0 ] || fail 1 "tar could not read all of $data"
+    [ "$(status_of tee)" = 0 ] || fail 1 "writing $archive.part failed"
+    digest=$(printf '%s\n' "$statuses" | awk '$2 == "-" && length($1) == 32 { print $1 }')
+    [ -n "$digest" ] || fail 1 "cannot compute the checksum of $archive.part"
+    printf '%s  %s\n' "$digest" "$name.tar" > "$side.part" || fail 1 "writing $side.part failed"
+}
+
 # Renames only after the contents are on the medium: the rename is what
-# makes a file count, and it is synced too before the tool is told.
+# makes a file count, and it is synced too before the next step.
 publish() {
-    sync || fail 1 "sync failed before publishing $2"
     mv -f "$1" "$2" || fail 1 "cannot rename $1 to $2"
     sync || fail 1 "sync failed after publishing $2"
 }
@@ -97,9 +171,17 @@ main() {
     archive=$folder/$name.tar
     side=$folder/$name.md5
 
+    here=${0%/*}
+    [ "$here" != "$0" ] || here=.
+    medium=$(resolved "$here/..") || fail 1 "cannot find the medium above $here"
+    [ "$medium" != / ] || medium=
+    check_on_medium "$4"
+    check_on_medium "$folder"
+
     [ -d "$data" ] || fail 3 "no data folder $data"
     mkdir -p "$folder" || fail 1 "cannot create $folder"
-    rm -f "$folder"/*.part
+    check_on_medium "$folder"
+    remove_leftovers
 
     estimate=$(estimated_archive_bytes "$data")
     case $estimate in
@@ -107,16 +189,15 @@ main() {
     esac
     check_room "$estimate" "$folder"
 
-    trap 'rm -f "$archive.part" "$side.part"' EXIT
+    # A run that stops before its archive is published takes its side file
+    # back, so that no side file stands for an archive that never came.
+    trap 'rm -f "$archive.part" "$side.part"; [ -e "$archive" ] || rm -f "$side"' EXIT
     trap 'exit 1' HUP INT TERM
 
-    tar -cf "$archive.part" -C "$data" . || fail 1 "writing $archive.part failed"
-    publish "$archive.part" "$archive"
-
-    digest=$(md5sum "$archive" | cut -d ' ' -f 1)
-    [ ${#digest} -eq 32 ] || fail 1 "cannot compute the checksum of $archive"
-    printf '%s  %s\n' "$digest" "$name.tar" > "$side.part" || fail 1 "writing $side.part failed"
+    write_archive
+    sync || fail 1 "sync failed before publishing $name"
     publish "$side.part" "$side"
+    publish "$archive.part" "$archive"
 
     echo "$ME: wrote $archive"
 }

@@ -8,18 +8,26 @@
 #   4 BACKUPDIR  the medium's run/data folder
 #
 # Reads  BACKUPDIR/data-SNUM/ARCHIVE and its side file (".md5" in place of
-#        ".tar"), and checks the archive against it once more.
-# Writes DATA_DIR below. The archive is unpacked into DATA_DIR.new beside
-#        it; then DATA_DIR becomes DATA_DIR.old, DATA_DIR.new becomes
-#        DATA_DIR, and DATA_DIR.old is removed. Renames within one folder are
-#        atomic, so an interrupted restoration leaves the old data or the new,
-#        never a mix; the next run puts the old data back if the swap stopped
-#        half way and clears what is left over. For the same reason DATA_DIR
-#        must be a folder of its own, not a mount point.
+#        ".tar"), and checks the archive against it once more. Both must be
+#        regular files; the side file is read as the tool reads it.
+# Writes DATA_DIR below, and nothing on the medium. The archive is unpacked
+#        into DATA_DIR.new beside it and synced; DATA_DIR.new is then renamed
+#        DATA_DIR.ready, which marks it complete. Only then does the swap
+#        begin: DATA_DIR becomes DATA_DIR.old, DATA_DIR.ready becomes
+#        DATA_DIR, and DATA_DIR.old is removed. The previous data is never
+#        deleted before the new data is complete and marked so.
+#        Renames within one folder are atomic, so a power cut leaves the old
+#        data or the new, never a mix. The next run settles what a cut left:
+#        it drops an unfinished or unswapped DATA_DIR.new or DATA_DIR.ready,
+#        finishes a swap cut between its two renames (the marked new data
+#        goes in, even over an empty DATA_DIR that the start-up may have made
+#        meanwhile), and removes a DATA_DIR.old whose swap was done. For the
+#        same reason DATA_DIR must be a folder of its own, not a mount point.
 #
 # Exit codes: 0 restored and synced; 1 unpacking or renaming failed;
-#   2 wrong arguments; 3 archive or side file missing; 4 the archive does
-#   not match its side file. Every failure is one line on standard error.
+#   2 wrong arguments; 3 archive or side file missing or not a regular file;
+#   4 the archive does not match its side file. Every failure is one line on
+#   standard error.
 #
 # Uses only what BusyBox provides. KORVELLO_SIM_ROOT, set by the simulator,
 # stands for the device's "/"; it is empty on the device itself.
@@ -49,31 +57,88 @@ check_arguments() {
     [ -n "$4" ] || fail 2 "empty backup folder"
 }
 
-# The first run of 32 lowercase hexadecimal digits on the first line: the
-# same rule the tool reads side files by.
+# The digest in a side file, read as the tool reads it: a byte-order mark at
+# the start selects UTF-8, UTF-16 or UTF-32 (either end) and is skipped;
+# without one the bytes count as UTF-8, where no byte of a multibyte
+# sequence is a hexadecimal digit. Every CR character is dropped. The result
+# is the leftmost run of 32 characters of [0-9a-f] on the first line (up to
+# the first LF), or nothing. The file streams through od and awk stops at the
+# first line end or digest, so a huge side file without a line end costs
+# time but no memory. Callers make sure it is a regular file: a FIFO would
+# block od.
 digest_in() {
-    head -n 1 "$1" | grep -o -E '[0-9a-f]{32}' | head -n 1
+    od -An -v -tx1 "$1" | awk '
+        BEGIN {
+            for (i = 0; i < 256; i++) value[sprintf("%02x", i)] = i
+            hex = "0123456789abcdef"
+            for (i = 1; i <= 16; i++) digit[i <= 10 ? 47 + i : 86 + i] = substr(hex, i, 1)
+            scale[0] = 1; scale[1] = 256; scale[2] = 65536; scale[3] = 16777216
+            filled = 0; acc = 0
+        }
+        function unit(u) {
+            if (u == 13) return
+            if (u == 10) { done = 1; exit }
+            if (!(u in digit)) { run = ""; return }
+            run = run digit[u]
+            if (length(run) == 32) { print run; done = 1; exit }
+        }
+        function decode(b) {
+            if (width == 1) { unit(b); return }
+            # Set to 0 above, so that scale[filled] finds the key "0".
+            if (little) acc += b * scale[filled]
+            else acc = acc * 256 + b
+            if (++filled < width) return
+            code = acc; acc = 0; filled = 0
+            unit(code)
+        }
+        function choose(   h, i, skip) {
+            for (i = 0; i < heads; i++) h = h sprintf("%02x", head[i])
+            width = 1; little = 0; skip = 0
+            if (heads == 4 && h == "0000feff") { width = 4; skip = 4 }
+            else if (heads == 4 && h == "fffe0000") { width = 4; little = 1; skip = 4 }
+            else if (substr(h, 1, 4) == "feff") { width = 2; skip = 2 }
+            else if (substr(h, 1, 4) == "fffe") { width = 2; little = 1; skip = 2 }
+            else if (substr(h, 1, 6) == "efbbbf") skip = 3
+            chosen = 1
+            for (i = skip; i < heads; i++) decode(head[i])
+        }
+        {
+            for (f = 1; f <= NF; f++) {
+                if (chosen) decode(value[$f])
+                else { head[heads++] = value[$f]; if (heads == 4) choose() }
+            }
+        }
+        END { if (!done && !chosen) choose() }'
 }
 
+# [ -f ] follows symbolic links and is false for FIFOs and devices, which
+# are never opened.
 verify() {
-    [ -f "$1" ] || fail 3 "no archive $1"
-    [ -f "$2" ] || fail 3 "no side file $2"
+    [ -f "$1" ] || fail 3 "no archive $1, or not a regular file"
+    [ -f "$2" ] || fail 3 "no side file $2, or not a regular file"
     expected=$(digest_in "$2")
     [ -n "$expected" ] || fail 4 "no checksum in $2"
     actual=$(md5sum "$1" | cut -d ' ' -f 1)
     [ "$actual" = "$expected" ] || fail 4 "$1 has checksum $actual, its side file says $expected"
 }
 
-# What an earlier run may have left. Without DATA_DIR but with DATA_DIR.old
-# the swap stopped between its two renames: the old data is whole, so it
-# goes back. Anything else left over is an unfinished unpacking or old data
-# already replaced.
+# What an earlier run may have left. DATA_DIR.old beside DATA_DIR.ready means
+# the swap stopped between its renames: the marked new data is whole, so the
+# swap is finished; a DATA_DIR in its place can only have been made after the
+# cut. DATA_DIR.old alone is old data already replaced; DATA_DIR.ready alone
+# or DATA_DIR.new is a restoration that never began its swap.
 settle_leftovers() {
-    if [ ! -e "$data" ] && [ -d "$old" ]; then
+    if [ -d "$old" ] && [ -d "$ready" ]; then
+        rm -rf "$data" || fail 1 "cannot clear $data to finish an interrupted swap"
+        mv "$ready" "$data" || fail 1 "cannot finish the interrupted swap of $ready"
+        sync
+    elif [ -d "$old" ] && [ ! -e "$data" ]; then
         mv "$old" "$data" || fail 1 "cannot put $old back to $data"
         sync
     fi
-    rm -rf "$staging" "$old" || fail 1 "cannot remove what an earlier run left in $staging or $old"
+    rm -rf "$staging" "$ready" "$old" \
+        || fail 1 "cannot remove what an earlier run left in $staging, $ready or $old"
+    sync
 }
 
 unpack() {
@@ -83,16 +148,18 @@ unpack() {
         fail 1 "unpacking $1 failed"
     fi
     sync || fail 1 "sync failed after unpacking"
+    mv "$staging" "$ready" || fail 1 "cannot mark $staging complete"
+    sync || fail 1 "sync failed after marking $ready complete"
 }
 
 swap_in() {
     if [ -e "$data" ] && ! mv "$data" "$old"; then
-        rm -rf "$staging"
+        rm -rf "$ready"
         fail 1 "cannot move $data aside"
     fi
-    if ! mv "$staging" "$data"; then
+    if ! mv "$ready" "$data"; then
         mv "$old" "$data"
-        fail 1 "cannot move $staging to $data"
+        fail 1 "cannot move $ready to $data"
     fi
     sync || fail 1 "sync failed after the swap"
     rm -rf "$old" || fail 1 "cannot remove $old"
@@ -106,6 +173,7 @@ main() {
     side=$folder/${2%.tar}.md5
     data=$ROOT$DATA_DIR
     staging=$data.new
+    ready=$data.ready
     old=$data.old
 
     settle_leftovers

@@ -6,6 +6,10 @@
 #   scripts/install-deps.sh            native build and tests
 #   scripts/install-deps.sh --arm64    also the aarch64 cross toolchain, the
 #                                      arm64 Qt libraries and qemu user emulation
+#   scripts/install-deps.sh --vm       also what the emulated device needs:
+#                                      qemu system emulation, FAT and ext4
+#                                      image tools, and the arm64 package
+#                                      lists its guest kernel comes from
 set -eu
 
 NATIVE_PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5 \
@@ -14,12 +18,17 @@ xvfb xauth fonts-noto-cjk busybox coreutils tar file"
 # native one; moc, uic and rcc stay the native ones from qtbase5-dev-tools.
 ARM64_PACKAGES="crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5test5:arm64 \
 qemu-user-static"
+# The guests' kernels and BusyBox are unpacked from downloaded packages,
+# never installed: busybox-static conflicts with busybox.
+VM_PACKAGES="qemu-system-x86 qemu-system-arm mtools dosfstools e2fsprogs busybox gzip"
 
 want_arm64=no
+want_vm=no
 for arg in "$@"; do
     case "$arg" in
         --arm64) want_arm64=yes ;;
-        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        --vm) want_vm=yes ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
         *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -54,16 +63,27 @@ missing() {
 }
 
 packages="$NATIVE_PACKAGES"
-if [ "$want_arm64" = yes ]; then
+lists_stale=no
+if [ "$want_arm64" = yes ] || [ "$want_vm" = yes ]; then
     if ! dpkg --print-foreign-architectures | grep -qx arm64; then
         $SUDO dpkg --add-architecture arm64
+        lists_stale=yes
     fi
+fi
+if [ "$want_arm64" = yes ]; then
     packages="$packages $ARM64_PACKAGES"
+fi
+if [ "$want_vm" = yes ]; then
+    packages="$packages $VM_PACKAGES"
 fi
 
 # shellcheck disable=SC2086
 todo=$(missing $packages)
 if [ -z "$todo" ]; then
+    # apt-get download needs the arm64 lists even when nothing is missing.
+    if [ "$lists_stale" = yes ]; then
+        $SUDO apt-get update -qq
+    fi
     exit 0
 fi
 

@@ -32,11 +32,11 @@ const char kUsage[] =
     "reboot prints one line and ends the simulator with exit code 0. The\n"
     "medium's scripts run as programs of yours, with your rights: the\n"
     "reference scripts find DIR in the environment variable KORVELLO_SIM_ROOT\n"
-    "and keep their temporary files in DIR/tmp (TMPDIR), but a script you\n"
-    "wrote yourself, or an upgrade package's install.sh hook, can reach\n"
-    "whatever you can. Run packages you do not trust in a throw-away account\n"
-    "or machine. The serial comes from the environment variable snum, as on\n"
-    "the device. DIR must not be \"/\".\n"
+    "and write nothing outside it (TMPDIR is DIR/tmp for scripts of your own),\n"
+    "but a script you wrote yourself, or an upgrade package's install.sh hook,\n"
+    "can reach whatever you can. Run packages you do not trust in a throw-away\n"
+    "account or machine. The serial comes from the environment variable snum,\n"
+    "as on the device. DIR must not be \"/\".\n"
     "\n";
 
 constexpr int kNarrateMs = 20;

@@ -1,0 +1,273 @@
+# Host side of the emulated device, sourced by scripts/device-vm.sh and
+# scripts/powercut.sh. POSIX sh. Needs what `scripts/install-deps.sh --vm`
+# installs; the guest kernels and BusyBox are Debian packages unpacked into
+# a cache, never installed.
+#
+# A guest has three virtio disks, told apart by their serials:
+#   system  ext4: the device's "/" with /data, /etc/version.cfg, /opt and a
+#           static BusyBox as /bin; /usr and the loaders lead to the host's
+#           tree, shared read only over 9p, for korvello's libraries
+#   usb     FAT32, mounted at /mnt/usb/sda1
+#   sdcard  FAT32, mounted at /mnt/sdcard/mmcblk1p1
+# The host reads every outcome from the images after the guest has ended.
+
+VM_HERE=$(cd "$(dirname "$0")/.." && pwd)
+VM_CACHE=${VM_CACHE:-$VM_HERE/out/device-vm}
+export MTOOLS_SKIP_CHECK=1
+
+vm_die() {
+    echo "device-vm: $*" >&2
+    exit 1
+}
+
+# Debian names of the architecture and of what the guest needs.
+vm_debian_arch() {
+    case $1 in
+        x86_64) echo amd64 ;;
+        aarch64) echo arm64 ;;
+        *) vm_die "unknown architecture $1" ;;
+    esac
+}
+
+# Drivers the guest loads in its initramfs, before its dependencies are
+# added. crc32c is asked for by name at mount time, not as a dependency.
+vm_modules() {
+    vm_common="virtio_blk 9pnet_virtio 9p crc32c_generic ext4 vfat nls_cp437 nls_ascii"
+    case $1 in
+        # bochs drives QEMU's VGA, whose frame buffer linuxfb draws on.
+        x86_64) echo "virtio_pci $vm_common bochs" ;;
+        aarch64) echo "virtio_mmio $vm_common" ;;
+    esac
+}
+
+# Unpacks the newest Debian kernel and busybox-static for the architecture
+# into the cache, once.
+vm_fetch() {
+    vm_arch=$1
+    vm_dir=$VM_CACHE/$vm_arch
+    [ -f "$vm_dir/ready" ] && return 0
+    vm_debian=$(vm_debian_arch "$vm_arch")
+    rm -rf "$vm_dir"
+    mkdir -p "$vm_dir/debs"
+    vm_kernel=$(apt-cache depends "linux-image-$vm_debian:$vm_debian" 2>/dev/null \
+        | awk '/Depends: linux-image-/ { print $2; exit }')
+    vm_kernel=${vm_kernel%%:*}
+    [ -n "$vm_kernel" ] || vm_die "no kernel package for $vm_debian; run scripts/install-deps.sh --vm"
+    echo "device-vm: fetching $vm_kernel and busybox-static for $vm_debian"
+    (cd "$vm_dir/debs" && apt-get download "$vm_kernel:$vm_debian" "busybox-static:$vm_debian" >/dev/null 2>&1) \
+        || vm_die "apt-get download $vm_kernel:$vm_debian busybox-static:$vm_debian failed"
+    for vm_deb in "$vm_dir"/debs/*.deb; do
+        dpkg -x "$vm_deb" "$vm_dir/root"
+    done
+    rm -rf "$vm_dir/debs"
+    ln -s root/boot/"$(cd "$vm_dir/root/boot" && ls vmlinuz-*)" "$vm_dir/vmlinuz"
+    ln -s root/bin/busybox "$vm_dir/busybox"
+    touch "$vm_dir/ready"
+}
+
+# The modules to load, each after the ones it depends on. Debian's package
+# ships no modules.dep, so the dependencies are read from each module's
+# .modinfo strings: first every module reached, then awk orders them.
+vm_module_order() {
+    vm_tree=$(echo "$VM_CACHE/$1"/root/lib/modules/*)
+    vm_wanted=$(vm_modules "$1")
+    vm_todo=$vm_wanted
+    vm_table=
+    while [ -n "$vm_todo" ]; do
+        set -- $vm_todo
+        vm_name=$1
+        shift
+        vm_todo=$*
+        case " $vm_table " in *" =$vm_name "*) continue ;; esac
+        vm_pattern=$(echo "$vm_name" | sed 's/[-_]/[-_]/g')
+        vm_file=$(find "$vm_tree/kernel" -name "$vm_pattern.ko" | head -n 1)
+        vm_depends=
+        [ -z "$vm_file" ] || vm_depends=$(tr '\0' '\n' < "$vm_file" | sed -n 's/^depends=//p' | tr ',' ' ')
+        # "=name file dependencies;" per module; no file: built into the kernel.
+        vm_table="$vm_table =$vm_name ${vm_file#"$vm_tree"/kernel/} $vm_depends ;"
+        vm_todo="$vm_todo $vm_depends"
+    done
+    echo "$vm_table" | tr ';' '\n' | awk -v wanted="$vm_wanted" '
+        NF { name = substr($1, 2); file[name] = $2; deps[name] = ""
+             for (i = 3; i <= NF; i++) deps[name] = deps[name] " " $i }
+        function visit(name,   list, n, i) {
+            if (name in done) return
+            done[name] = 1
+            n = split(deps[name], list, " ")
+            for (i = 1; i <= n; i++) visit(list[i])
+            if (file[name] ~ /\.ko$/) print file[name]
+        }
+        END { n = split(wanted, list, " "); for (i = 1; i <= n; i++) visit(list[i]) }'
+}
+
+# The initramfs: BusyBox, the init of device-vm/ and the modules.
+vm_initrd() {
+    vm_arch=$1
+    vm_out=$VM_CACHE/$vm_arch/initrd.gz
+    if [ -f "$vm_out" ] \
+        && [ -z "$(find "$VM_HERE/device-vm/init" "$VM_HERE/device-vm/lib.sh" -newer "$vm_out")" ]; then
+        return 0
+    fi
+    vm_work=$(mktemp -d)
+    mkdir -p "$vm_work/bin" "$vm_work/modules" "$vm_work/proc" "$vm_work/sys" "$vm_work/dev" "$vm_work/newroot"
+    cp "$VM_CACHE/$vm_arch/busybox" "$vm_work/bin/busybox"
+    for vm_applet in sh mount umount insmod chroot switch_root poweroff cat echo; do
+        ln -s busybox "$vm_work/bin/$vm_applet"
+    done
+    cp "$VM_HERE/device-vm/init" "$vm_work/init"
+    vm_tree=$(echo "$VM_CACHE/$vm_arch"/root/lib/modules/*)
+    vm_module_order "$vm_arch" | while read -r vm_module; do
+        cp "$vm_tree/kernel/$vm_module" "$vm_work/modules/"
+        echo "${vm_module##*/}" >> "$vm_work/modules/order"
+    done
+    (cd "$vm_work" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1) > "$vm_out.tmp"
+    mv "$vm_out.tmp" "$vm_out"
+    rm -rf "$vm_work"
+}
+
+# vm_system_image IMAGE ARCH KORVELLO DATA VERSION [OPT]
+# The device's "/": BusyBox as /bin and /sbin, korvello in /bin, the data
+# folder copied from DATA, the version file's first line VERSION, and /opt
+# copied from OPT (empty without).
+vm_system_image() {
+    vm_image=$1 vm_arch=$2 vm_korvello=$3 vm_data=$4 vm_version=$5 vm_opt=${6:-}
+    vm_work=$(mktemp -d)
+    mkdir -p "$vm_work/bin" "$vm_work/etc/init.d" "$vm_work/opt" "$vm_work/root" "$vm_work/proc" \
+        "$vm_work/sys" "$vm_work/dev" "$vm_work/tmp" "$vm_work/host" "$vm_work/mnt/usb/sda1" \
+        "$vm_work/mnt/sdcard/mmcblk1p1"
+    # The applets' links are made by the guest's own BusyBox at boot.
+    cp "$VM_CACHE/$vm_arch/busybox" "$vm_work/bin/busybox"
+    ln -s busybox "$vm_work/bin/sh"
+    ln -s bin "$vm_work/sbin"
+    cp "$vm_korvello" "$vm_work/bin/korvello"
+    # The host's tree provides the C library, Qt and the fonts.
+    for vm_link in usr lib lib64; do
+        ln -s "/host/$vm_link" "$vm_work/$vm_link"
+    done
+    mkdir -p "$vm_work/var/cache"
+    ln -s /host/var/cache/fontconfig "$vm_work/var/cache/fontconfig"
+    ln -s /host/etc/fonts "$vm_work/etc/fonts"
+    ln -s /host/etc/ld.so.cache "$vm_work/etc/ld.so.cache"
+    cp "$VM_HERE/device-vm/inittab" "$vm_work/etc/inittab"
+    for vm_file in rcS start-korvello shutdown; do
+        cp "$VM_HERE/device-vm/$vm_file" "$vm_work/etc/init.d/$vm_file"
+    done
+    echo 'root:x:0:0:root:/root:/bin/sh' > "$vm_work/etc/passwd"
+    printf '%s\nbuild 17\n' "$vm_version" > "$vm_work/etc/version.cfg"
+    cp -a "$vm_data" "$vm_work/data"
+    [ -z "$vm_opt" ] || cp -a "$vm_opt/." "$vm_work/opt/"
+    rm -f "$vm_image"
+    # One inode per 4 KiB: room for data folders of many small files.
+    mkfs.ext4 -q -F -L system -i 4096 -d "$vm_work" "$vm_image" 256M >/dev/null \
+        || vm_die "mkfs.ext4 failed"
+    rm -rf "$vm_work"
+}
+
+# vm_medium_image IMAGE SIZE_MIB [FOLDER]: a FAT32 file system over the
+# whole disk, as a stick formatted without partitions, holding FOLDER's
+# contents.
+vm_medium_image() {
+    rm -f "$1"
+    mkfs.vfat -F 32 -n MEDIUM -C "$1" $(($2 * 1024)) >/dev/null || vm_die "mkfs.vfat failed"
+    if [ -n "${3:-}" ] && [ -n "$(ls -A "$3")" ]; then
+        mcopy -s -i "$1" "$3"/* ::/ || vm_die "mcopy into $1 failed"
+    fi
+}
+
+# vm_boot ARCH SYSTEM USB SDCARD LOG ARGS...: boots a guest in the
+# background and prints QEMU's process id. ARGS go on the kernel command
+# line: device_vm.control=N device_vm.device=N device_vm.snum=S ...
+vm_boot() {
+    vm_arch=$1 vm_system=$2 vm_usb=$3 vm_sdcard=$4 vm_log=$5
+    shift 5
+    vm_args="device_vm.clock=$(date +%s) device_vm.platform=${VM_PLATFORM:-offscreen} $*"
+    set --
+    case $vm_arch in
+        x86_64)
+            set -- qemu-system-x86_64 -machine q35,accel=tcg -cpu max -m 768 \
+                -append "console=ttyS0 quiet loglevel=3 panic=1 $vm_args"
+            vm_bus=pci
+            ;;
+        aarch64)
+            set -- qemu-system-aarch64 -machine virt,accel=tcg -cpu cortex-a53 -m 1024 \
+                -append "console=ttyAMA0 quiet loglevel=3 panic=1 $vm_args"
+            vm_bus=device
+            ;;
+    esac
+    for vm_disk in system:"$vm_system" usb:"$vm_usb" sdcard:"$vm_sdcard"; do
+        [ -n "${vm_disk#*:}" ] || continue
+        set -- "$@" -drive "if=none,id=${vm_disk%%:*},format=raw,file=${vm_disk#*:}" \
+            -device "virtio-blk-$vm_bus,drive=${vm_disk%%:*},serial=${vm_disk%%:*}"
+    done
+    if [ "${VM_PLATFORM:-}" = linuxfb ]; then
+        # A screen of the device's size, and a monitor on two FIFOs for
+        # screendump; QEMU opens both read-write, so neither blocks.
+        rm -f "$vm_log.monitor.in" "$vm_log.monitor.out"
+        mkfifo "$vm_log.monitor.in" "$vm_log.monitor.out"
+        set -- "$@" -device VGA,xres=1920,yres=720 -monitor "pipe:$vm_log.monitor"
+    fi
+    set -- "$@" -kernel "$VM_CACHE/$vm_arch/vmlinuz" -initrd "$VM_CACHE/$vm_arch/initrd.gz" \
+        -fsdev local,id=host,path=/,security_model=none,readonly=on \
+        -device "virtio-9p-$vm_bus,fsdev=host,mount_tag=host" \
+        -display none -no-reboot -nodefaults -serial "file:$vm_log"
+    "$@" > "$vm_log.qemu" 2>&1 &
+    echo $!
+}
+
+# vm_wait PID SECONDS: waits for a guest to end by itself; kills it and
+# fails when it takes longer.
+vm_wait() {
+    vm_waited=0
+    while kill -0 "$1" 2>/dev/null; do
+        if [ "$vm_waited" -ge "$2" ]; then
+            kill -9 "$1" 2>/dev/null
+            wait "$1" 2>/dev/null || true
+            return 1
+        fi
+        sleep 1
+        vm_waited=$((waited + 1))
+    done
+    wait "$1" 2>/dev/null || true
+    return 0
+}
+
+# vm_screendump PID LOG FILE: the guest's screen (VM_PLATFORM=linuxfb) as
+# a PNG. The FIFO is written only while QEMU holds it open, and with a time
+# limit, since an open for writing waits for a reader.
+vm_screendump() {
+    kill -0 "$1" 2>/dev/null || return 1
+    timeout 5 sh -c 'echo "screendump $2 -f png" > "$1.monitor.in"' sh "$2" "$3" || return 1
+    vm_shot=0
+    while [ ! -s "$3" ] && [ "$vm_shot" -lt 50 ]; do
+        sleep 0.1
+        vm_shot=$((vm_shot + 1))
+    done
+    [ -s "$3" ]
+}
+
+# vm_power_cut PID: the virtual power goes: QEMU ends at once, and what the
+# guest's page cache held never reaches its disks.
+vm_power_cut() {
+    kill -9 "$1" 2>/dev/null
+    wait "$1" 2>/dev/null || true
+}
+
+# vm_system_dump IMAGE DEST: the system disk's /data, /etc and /opt as a
+# power-on would find them, copied to DEST, and the names in its "/" in
+# DEST/root-entries. The journal is replayed first, as the kernel's mount
+# would; debugfs then reads without the allocation bitmaps (-c), whose
+# checksums the kernel may not have written back before the power went.
+vm_system_dump() {
+    e2fsck -E journal_only -p "$1" >/dev/null 2>&1 || true
+    rm -rf "$2"
+    mkdir -p "$2"
+    debugfs -c -R "rdump /data /etc /opt $2" "$1" >/dev/null 2>&1
+    debugfs -c -R "ls -p /" "$1" 2>/dev/null | awk -F/ 'NF > 5 { print $6 }' > "$2/root-entries"
+}
+
+# vm_medium_dump IMAGE DEST: the medium's run/ folder copied to DEST.
+vm_medium_dump() {
+    rm -rf "$2"
+    mkdir -p "$2"
+    mcopy -s -n -i "$1" ::/run "$2/" 2>/dev/null || true
+}
