@@ -297,6 +297,9 @@ void TestJobs::jobs_data()
     row("upgrade: installed", 3, v2 + installs, "升級成功", upgraded("update-V2.0.tar"), "auto");
     row("upgrade: already on the version", 3, installs + QStringList{"package update-V2.0.tar",
         "version V2.0\\n"}, "已經是最新版本: V2.0", {});
+    row("upgrade: version after the first update-, before the last .tar", 3, installs
+        + QStringList{"package update-V1-update-V2.tar.tar", "version V1-update-V2.tar\\n"},
+        "已經是最新版本: V1-update-V2.tar", {});
     row("upgrade: device newer, no ordering", 3, installs + QStringList{
         "package update-V2.0.tar", "version V3.0\\n"}, "升級成功", upgraded("update-V2.0.tar"));
     row("upgrade: version not rewritten", 3, v2 + QStringList{"script upgrade 0"}, unchanged,
