@@ -2,6 +2,7 @@
 
 #include "backupcatalog.h"
 #include "databackupviewform.h"
+#include "filedigest.h"
 #include "medialisting.h"
 #include "platform.h"
 #include "rebootcountdown.h"
@@ -197,6 +198,11 @@ int DataBackupView::checkBackUpFiles()
         qDebug() << "Error: backUpMd5File does not exist -" << backUpMd5FileName;
         return kSideFileMissing;
     }
+    // The script's writes are still in the page cache, and checking them would
+    // vouch for data the medium may never have taken: both files are read
+    // from the medium.
+    FileDigest::dropCachedPages(backUpFileName);
+    FileDigest::dropCachedPages(backUpMd5FileName);
     const QString calMd5 = Utils::calculateFileMD5(backUpFileName);
     const QString fileMd5 = Utils::extractMD5FromFile(backUpMd5FileName);
     qDebug() << "=== " << "checkBackUpFiles" << " calMd5 " << calMd5;
