@@ -89,7 +89,10 @@ public:
 private:
     struct Block
     {
-        std::unique_ptr<char[]> bytes{new char[kBlockBytes]};
+        // Zero-filled, so every page is resident from the start: a digest
+        // takes the same memory for any file, and a small file shows what
+        // a large one will take.
+        std::unique_ptr<char[]> bytes{new char[kBlockBytes]()};
         ssize_t size = 0;
         bool full = false;
     };
