@@ -39,15 +39,4 @@ bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
     return true;
 }
 
-void dropCachedPages(const QString &path)
-{
-    const int fd = openForReading(path);
-    if (fd < 0)
-        return;
-    // Pages still dirty would stay in the cache: flush them first.
-    ::fdatasync(fd);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::close(fd);
-}
-
 } // namespace RegularFile

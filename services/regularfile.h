@@ -20,11 +20,6 @@ int openForReading(const QString &path);
 // QIODevice::Text to ReadOnly.
 bool open(QFile &file, const QString &path, QIODevice::OpenMode mode = QIODevice::ReadOnly);
 
-// Writes the file's data out and drops its pages from the system's cache,
-// so the next read comes from the medium itself and not from memory. A
-// medium that acknowledges writes and loses them is caught only that way.
-void dropCachedPages(const QString &path);
-
 } // namespace RegularFile
 
 #endif

@@ -1,6 +1,7 @@
 #include "sidefile.h"
 
 #include "boundedlog.h"
+#include "filedigest.h"
 #include "regularfile.h"
 #include "utils.h"
 
@@ -87,8 +88,8 @@ Check check(const QString &dataPath, const QString &sideFilePath, Source source)
     // Both files were just written by this device: what counts is what the
     // medium took, not what the system still holds in memory.
     if (source == Source::Medium) {
-        RegularFile::dropCachedPages(dataPath);
-        RegularFile::dropCachedPages(sideFilePath);
+        FileDigest::dropCachedPages(dataPath);
+        FileDigest::dropCachedPages(sideFilePath);
     }
     Check result;
     result.calMd5 = Utils::calculateFileMD5(dataPath);

@@ -1,12 +1,12 @@
 #include "utils.h"
 
 #include "boundedlog.h"
+#include "filedigest.h"
 #include "mediumlayout.h"
 #include "platform.h"
 #include "regularfile.h"
 #include "sidefile.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -110,18 +110,16 @@ QString Utils::readVersionFromPath(const QString &path)
 
 QString Utils::calculateFileMD5(const QString &filePath)
 {
-    QFile file;
-    if (!RegularFile::open(file, filePath)) {
+    const FileDigest::Digest digest = FileDigest::md5(filePath);
+    switch (digest.outcome) {
+    case FileDigest::Outcome::Done:
+        return QString::fromLatin1(digest.md5.toHex());
+    case FileDigest::Outcome::OpenFailed:
         qDebug() << "Failed to open file:" << filePath;
         return QString();
+    case FileDigest::Outcome::ReadFailed:
+        break;
     }
-    // Fed from the device in blocks: archives of any size, constant memory.
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (hash.addData(&file)) {
-        file.close();
-        return QString::fromLatin1(hash.result().toHex());
-    }
-    file.close();
     qDebug() << "Failed to calculate MD5:" << filePath;
     return QString();
 }
