@@ -1,11 +1,11 @@
 // The three jobs, row by row: what is on the medium, what the script does,
-// the note the job ends on and what the script was given. Each row runs
-// through the screen's start button, its automatic start, or the real tool
-// (korvello-sim, a child with a time limit: a medium that could hang or
-// flood the tool is never run in this process). korvello-medium's check
-// reads the same medium first and must predict what the screen showed.
+// the note the job ends on, what the script was given and what the tool
+// logged of it. Each row runs through the screen's start button, its
+// automatic start (then on to the reboot), or the real tool (korvello-sim, a
+// child with a time limit: a medium that could hang or flood the tool is
+// never run in this process). korvello-medium's check reads the same medium
+// first and must predict what the screen showed.
 
-#include "commandline.h"
 #include "databackupview.h"
 #include "datarecoverview.h"
 #include "dataupgradeview.h"
@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTextStream>
 #include <QtTest>
 
 #include <memory>
@@ -32,7 +31,14 @@ const long kPeakLimitKiB = 64 * 1024;
 const char *const kScripts[] = {"", "backup_script.sh", "recover_script.sh", "upgrade_script.sh"};
 const char *const kSections[] = {"", "\nBackup\n", "\nRestoration\n", "\nUpgrade\n"};
 const char *const kSuccess[] = {"", " 備份成功 ", "數據還原成功", "升級成功"};
+const char *const kBusy[] = {"", "數據備份中，請稍後...", "還原中，請稍後...",
+                             "升級包檢測中，請稍後..."};
+const char *const kClickLine[] = {"", "", "===  on_pb_recover_clicked",
+                                  " ==== on_pb_upgraded_clicked"};
 const QString kFirstTick = QStringLiteral("5秒後自動重啟");
+const QString kTickLine = QStringLiteral("===  handleRebootCount  rebootCount  %1");
+const QString kRemovalLine = QStringLiteral("===  handleRebootCount  remove upgrade device first");
+const int kSlackMs = 1500; // the machine may be busy with other builds
 
 // Each step's note stays on screen at least this long: between the debug
 // lines written when it is set and when the next step begins.
@@ -54,9 +60,10 @@ const int kAutoStartMs = 2000;
 
 struct Transcript
 {
-    QStringList notes; // each note as it replaced the one before
-    QStringList log;   // debug lines, for the steps' timing
-    QList<qint64> at;  // when each was written, in milliseconds from the start
+    QStringList notes;   // each note as it replaced the one before
+    QStringList renotes; // the second line's, while it is shown
+    QStringList log;     // debug lines
+    QList<qint64> at;    // when each was written, in milliseconds from the start
 };
 
 std::unique_ptr<QWidget> makeScreen(int job)
@@ -68,31 +75,49 @@ std::unique_ptr<QWidget> makeScreen(int job)
     return std::make_unique<DataUpgradeView>();
 }
 
-// Follows the note line until the countdown shows its first second.
-void follow(const QWidget &screen, Transcript &transcript)
+void record(QStringList &texts, const QString &text)
+{
+    if (texts.value(texts.size() - 1, "-") != text)
+        texts << text;
+}
+
+// Follows both lines until the countdown shows its first second or, to the
+// end, until the reboot. A medium the screen asks to be pulled is pulled
+// once it has asked three times.
+void follow(const QWidget &screen, const TestSupport::LogCapture &log, bool toTheEnd,
+            const QString &medium, Transcript &transcript)
 {
     const auto *note = screen.findChild<QLabel *>(QStringLiteral("label_note"));
     const auto *renote = screen.findChild<QLabel *>(QStringLiteral("label_renote"));
     QElapsedTimer clock;
     clock.start();
-    for (;;) {
-        if (transcript.notes.value(transcript.notes.size() - 1, "-") != note->text())
-            transcript.notes << note->text();
-        if (renote->text() == kFirstTick || clock.elapsed() > kJobLimitMs)
+    while (clock.elapsed() < kJobLimitMs) {
+        record(transcript.notes, note->text());
+        if (!renote->isHidden())
+            record(transcript.renotes, renote->text());
+        if (toTheEnd ? TestSupport::rebootCount() > 0 : renote->text() == kFirstTick)
             return;
+        if (log.count(kRemovalLine) == 3)
+            QDir(medium + QStringLiteral("/run/upgrade")).removeRecursively();
         QTest::qWait(5);
     }
 }
 
-Transcript runInProcess(int job, bool automatic)
+Transcript runInProcess(int job, bool automatic, const QString &medium)
 {
-    Utils::setSDevControlType(automatic ? job : 0);
+    // Another screen's control value must not start this one.
+    Utils::setSDevControlType(automatic ? job : job % 3 + 1);
     Transcript transcript;
     TestSupport::LogCapture log;
     const std::unique_ptr<QWidget> screen = makeScreen(job);
+    auto *button = screen->findChild<QPushButton *>();
+    if (automatic != button->isHidden())
+        transcript.notes << QStringLiteral("the start button is shown wrongly");
     if (!automatic)
-        screen->findChild<QPushButton *>()->click();
-    follow(*screen, transcript);
+        button->click();
+    if (!button->isHidden())
+        transcript.notes << QStringLiteral("the start button stays");
+    follow(*screen, log, automatic, medium, transcript);
     Utils::setSDevControlType(0);
     transcript.log = log.lines();
     transcript.at = log.times();
@@ -117,6 +142,7 @@ Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
         {"--root", device.root(), "-platform", "offscreen", "-c", QString::number(job)},
         "second line: " + kFirstTick, kJobLimitMs, timedOut);
     Transcript transcript;
+    transcript.log = output.split(QLatin1Char('\n'));
     static const QRegularExpression noteLine(QStringLiteral("^korvello-sim: note: (.*)$"),
                                              QRegularExpression::MultilineOption);
     for (auto match = noteLine.globalMatch(output); match.hasNext();)
@@ -124,18 +150,11 @@ Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
     return transcript;
 }
 
-// What check says the job ends with: the note, or "" + the success note
-// when the script's exit code decides.
+// What check says the job ends with: the note, or "script: " + the success
+// note when the script's exit code decides.
 QString predicted(const TestDevice &device, int job, const QString &snum)
 {
-    QStringList arguments = {"check", device.medium(), "--snum", snum};
-    if (QFile::exists(device.versionFile()))
-        arguments << QStringLiteral("--version-file") << device.versionFile();
-    QString report;
-    QTextStream out(&report);
-    MediumCommand::run(arguments, out, out);
-    out.flush();
-    const QString section = report.section(QLatin1String(kSections[job]), 1);
+    const QString section = device.checkReport(snum).section(QLatin1String(kSections[job]), 1);
     static const QRegularExpression outcome(
         QStringLiteral("outcome: (.*)the screen shows \"([^\"]*)\""));
     const QRegularExpressionMatch match = outcome.match(section);
@@ -163,6 +182,9 @@ private slots:
     void init();
     void jobs_data();
     void jobs();
+
+private:
+    static void checkTiming(const Transcript &transcript, int job, bool automatic, bool counted);
 };
 
 void TestJobs::init()
@@ -178,11 +200,19 @@ void TestJobs::jobs_data()
     QTest::addColumn<QStringList>("given");   // to the script; empty: it never ran
     QTest::addColumn<QString>("start");       // button, auto or sim
     QTest::addColumn<QVariant>("serial");     // null: snum unset
+    QTest::addColumn<QStringList>("logged");  // each in a line of the log; "!": in none
+    QTest::addColumn<QStringList>("last");    // auto: the second line after the count
     auto row = [](const char *name, int job, const QStringList &medium, const QString &note,
                   const QStringList &given, const QString &start = "button",
-                  const QVariant &serial = QStringLiteral("A7")) {
-        QTest::newRow(name) << job << medium << note << given << start << serial;
+                  const QVariant &serial = QStringLiteral("A7"),
+                  const QStringList &logged = QStringList(), const QStringList &last = {}) {
+        QTest::newRow(name) << job << medium << note << given << start << serial << logged
+                            << last;
     };
+    const QStringList pullUsb = {"等待設備重啟，請拔出U盤"};
+    const QStringList missingLog = {"Error: Script does not exist - \"%run/"};
+    const QStringList noexecLog = {"Error: Script is not executable - \"%run/"};
+    const QStringList unstartedLog = {"Error: Failed to start script -"};
     const QString busy = QStringLiteral("數據備份中，請稍後...");
     const QString good = QStringLiteral(" 備份成功 ");
     const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
@@ -194,7 +224,8 @@ void TestJobs::jobs_data()
     const QStringList exit3 = {"script backup 3"};
     const QStringList goodScript = {"script backup 0 good"};
 
-    row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto");
+    row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto", "A7",
+        {"===  runBackupSH   \"%run/backup_script.sh\""}, pullUsb);
     row("backup: highest index + 1", 1, exit3 + QStringList{"backup 20240101000000 1",
         "backup 20240102000000 5", "backup 20240103000000 3"}, busy, backup("6"));
     row("backup: upper case counts; side files, folders, links do not", 1, exit3 + QStringList{
@@ -217,10 +248,12 @@ void TestJobs::jobs_data()
         "link run/data %else"}, folderFailed, {}, "sim");
     row("backup: run/data a dangling link", 1, goodScript + QStringList{
         "link run/data %root/nowhere"}, folderFailed, {}, "sim");
-    row("backup: script missing", 1, {"script backup missing"}, "備份腳本不存在", {});
-    row("backup: script not executable", 1, {"script backup noexec"}, "備份腳本不可運行", {});
+    row("backup: script missing", 1, {"script backup missing"}, "備份腳本不存在", {}, "button",
+        "A7", missingLog);
+    row("backup: script not executable", 1, {"script backup noexec"}, "備份腳本不可運行", {},
+        "button", "A7", noexecLog);
     row("backup: script saved with CR LF", 1, {"script backup crlf"}, "備份腳本運行失敗", {},
-        "sim");
+        "sim", "A7", unstartedLog);
     row("backup: exit 0, nothing written", 1, {"script backup 0"}, missing, backup("1"));
     row("backup: another index written", 1, {"script backup 0 otherindex good"}, missing,
         backup("1"));
@@ -235,7 +268,10 @@ void TestJobs::jobs_data()
         backup("1"), "sim");
     row("backup: side file in UTF-16", 1, {"script backup 0 archive utf16sum"}, good,
         backup("1"));
-    row("backup: a flood of output", 1, {"script backup 0 flood good"}, good, backup("1"), "sim");
+    // Of a flood only the head and the tail are logged, with a marker between.
+    row("backup: a flood of output", 1, {"script backup 0 flood good"}, good, backup("1"), "sim",
+        "A7", {"Standard Output:  [cut: 20000006 bytes in all]", "Standard Output:  \"last\"",
+               "\" [cut: 150000000 bytes in all] \"\\x00"});
     row("backup: 1 GiB of output", 1, {"script backup 0 flood1g good"}, good, backup("1"), "sim");
 
     const QStringList three = {"script recover 0", "backup 20260101080000 1",
@@ -249,7 +285,8 @@ void TestJobs::jobs_data()
     };
     const QString done = QStringLiteral("數據還原成功");
     const QString none = QStringLiteral("備份檔不存在");
-    row("restore: the newest of three", 2, three, done, restored("20260103080000-3", "3"), "auto");
+    row("restore: the newest of three", 2, three, done, restored("20260103080000-3", "3"), "auto",
+        "A7", {"===  runCmdSH   \"%run/recover_script.sh\""}, pullUsb);
     row("restore: newest with another digest", 2, restore("wrong"), done,
         restored("20260102080000-2", "2"));
     row("restore: newest without side file", 2, restore("none"), done,
@@ -277,8 +314,19 @@ void TestJobs::jobs_data()
     row("restore: serial unset", 2, {"script recover 0", "backup 2026 1"}, done,
         restored("2026-1", "1", ""), "button", QVariant());
     row("restore: script exits 1", 2, QStringList{"script recover 1"} + three.mid(1),
-        "數據還原失敗", restored("20260103080000-3", "3"));
-    row("restore: script missing", 2, three.mid(1), "數據還原失敗", {});
+        "數據還原失敗", restored("20260103080000-3", "3"), "button", "A7",
+        {"===  on_pb_recover_clicked", "Exit Status: QProcess::NormalExit", "Exit Code: 1"});
+    // Nothing is written to a script: one that reads its input still ends.
+    // Its output is logged line by line up to the first NUL byte.
+    row("restore: what the script says", 2, QStringList{"script recover 0 talk"} + three.mid(1),
+        done, restored("20260103080000-3", "3"), "button", "A7",
+        {"Standard Output:  \"a\"", "Standard Output:  \"完成\"", "Standard Output:  \"A7\"",
+         "Standard Output:  \"x\"", "!Standard Output:  \"z\"", "Error Output: \"oops\\n\""});
+    row("restore: script killed", 2, QStringList{"script recover 0 killed"} + three.mid(1),
+        "數據還原失敗", restored("20260103080000-3", "3"), "button", "A7",
+        {"Exit Status: QProcess::CrashExit"});
+    row("restore: script missing", 2, three.mid(1), "數據還原失敗", {}, "button", "A7",
+        missingLog);
     row("restore: no device folder", 2, {"script recover 0"}, none, {});
     row("restore: only side files", 2, {"script recover 0", "backup 2026 3 only"}, none, {});
     row("restore: index 0 and not a number", 2, {"script recover 0", "backup 2026 0",
@@ -294,9 +342,12 @@ void TestJobs::jobs_data()
     const QString badChecksum = QStringLiteral("升級包校驗錯誤");
     const QStringList v2 = {"package update-V2.0.tar", "version V1.0\\n"};
     const QStringList installs = {"script upgrade 0 version V2.0"};
-    row("upgrade: installed", 3, v2 + installs, "升級成功", upgraded("update-V2.0.tar"), "auto");
+    row("upgrade: installed", 3, v2 + installs, "升級成功", upgraded("update-V2.0.tar"), "auto",
+        "A7", {"===  DataUpgradeView auto run "}, {"等待設備重啟，請拔出升級工具設備"});
+    // The package is still there: rebooting with it would upgrade again.
     row("upgrade: already on the version", 3, installs + QStringList{"package update-V2.0.tar",
-        "version V2.0\\n"}, "已經是最新版本: V2.0", {});
+        "version V2.0\\n"}, "已經是最新版本: V2.0", {}, "auto", "A7", {},
+        {"請拔出升級工具設備...", "等待設備重啟"});
     row("upgrade: version after the first update-, before the last .tar", 3, installs
         + QStringList{"package update-V1-update-V2.tar.tar", "version V1-update-V2.tar\\n"},
         "已經是最新版本: V1-update-V2.tar", {});
@@ -305,12 +356,12 @@ void TestJobs::jobs_data()
     row("upgrade: version not rewritten", 3, v2 + QStringList{"script upgrade 0"}, unchanged,
         upgraded("update-V2.0.tar"));
     row("upgrade: exit 1", 3, v2 + QStringList{"script upgrade 1"}, "升級失敗",
-        upgraded("update-V2.0.tar"));
-    row("upgrade: script missing", 3, v2, "備份腳本不存在", {});
+        upgraded("update-V2.0.tar"), "button", "A7", {" ==== on_pb_upgraded_clicked"});
+    row("upgrade: script missing", 3, v2, "備份腳本不存在", {}, "button", "A7", missingLog);
     row("upgrade: script not executable", 3, v2 + QStringList{"script upgrade noexec"},
-        "備份腳本不可運行", {});
+        "備份腳本不可運行", {}, "button", "A7", noexecLog);
     row("upgrade: script does not start", 3, v2 + QStringList{"script upgrade badinterpreter"},
-        "備份腳本運行失敗", {});
+        "備份腳本運行失敗", {}, "button", "A7", unstartedLog);
     row("upgrade: version file without line feed", 3, QStringList{"script upgrade 0",
         "package update-V2.0.tar", "version V2.0"}, unchanged, upgraded("update-V2.0.tar"));
     row("upgrade: version in other case", 3, QStringList{"script upgrade 0",
@@ -351,6 +402,8 @@ void TestJobs::jobs()
     QFETCH(QStringList, given);
     QFETCH(QString, start);
     QFETCH(QVariant, serial);
+    QFETCH(QStringList, logged);
+    QFETCH(QStringList, last);
     TestDevice device;
     device.lay(medium, serial.toString());
     const QStringList elsewhere = listing(device.elsewhere());
@@ -361,8 +414,9 @@ void TestJobs::jobs()
     const QString before = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
 
     bool timedOut = false;
-    const Transcript transcript = start == "sim" ? runSimulator(device, job, &timedOut)
-                                                 : runInProcess(job, start == "auto");
+    const Transcript transcript = start == "sim"
+                                      ? runSimulator(device, job, &timedOut)
+                                      : runInProcess(job, start == "auto", device.medium());
     QVERIFY2(!timedOut, "the job did not end within the time limit");
     QCOMPARE(transcript.notes.value(transcript.notes.size() - 1), note);
 
@@ -376,6 +430,11 @@ void TestJobs::jobs()
         .replaceInStrings("%upgrade", device.medium() + "/run/upgrade");
     QCOMPARE(received, given);
     QCOMPARE(listing(device.elsewhere()), elsewhere);
+    for (const QString &text : logged.replaceInStrings("%run", device.runDir())) {
+        const bool absent = text.startsWith(QLatin1Char('!'));
+        QVERIFY2(transcript.log.filter(text.mid(absent ? 1 : 0)).isEmpty() == absent,
+                 qPrintable(text));
+    }
 
 #if !defined(KORVELLO_SANITIZE)
     if (start == "sim" && QString::fromLocal8Bit(KORVELLO_EMULATOR).isEmpty())
@@ -390,8 +449,24 @@ void TestJobs::jobs()
 
     if (start == "sim")
         return;
+    QVERIFY(transcript.notes.contains(kBusy[job]));
+    QVERIFY2(start != "button" || transcript.log.contains(kClickLine[job]) == (job > 1),
+             "the start button's line");
+    // The second line is shown empty until an automatic start, hidden while
+    // the job runs, then counts down.
+    QStringList renotes = start == "auto" ? QStringList("") : QStringList();
+    for (int second = 5; second >= (last.isEmpty() ? 5 : 1); --second)
+        renotes << QString::number(second) + QStringLiteral("秒後自動重啟");
+    QCOMPARE(transcript.renotes, renotes + last);
+    QCOMPARE(TestSupport::rebootCount(), int(!last.isEmpty()));
+    checkTiming(transcript, job, start == "auto", !last.isEmpty());
+}
+
+// Each step took at least its time; the countdown ticked once a second.
+void TestJobs::checkTiming(const Transcript &transcript, int job, bool automatic, bool counted)
+{
     const qint64 loaded = writtenAt(transcript, "===  slot_toLoadTimeOut");
-    QVERIFY2(loaded >= kLoadDelayMs[job] + (start == "auto" ? kAutoStartMs : 0),
+    QVERIFY2(loaded >= kLoadDelayMs[job] + (automatic ? kAutoStartMs : 0),
              qPrintable(QString::number(loaded)));
     for (const Gap &gap : kGaps) {
         const qint64 from = writtenAt(transcript, gap.from);
@@ -399,6 +474,13 @@ void TestJobs::jobs()
         QVERIFY2(from < 0 || to < 0 || to - from >= gap.ms,
                  qPrintable(QStringLiteral("%1 after %2 ms").arg(gap.to).arg(to - from)));
     }
+    if (!counted)
+        return;
+    for (int count = 5; count >= 1; --count)
+        QCOMPARE(transcript.log.count(kTickLine.arg(count)), 1);
+    const qint64 ticked = writtenAt(transcript, kTickLine.arg(0))
+                          - writtenAt(transcript, kTickLine.arg(5));
+    QVERIFY2(ticked >= 5000 && ticked <= 5000 + kSlackMs, qPrintable(QString::number(ticked)));
 }
 
 KORVELLO_TEST_MAIN(TestJobs)

@@ -79,6 +79,11 @@ void TestPictures::alternateUpgradeScreenIsTheBackupForm()
     alternate.hide();
     backup.show();
     QCOMPARE(backdrop.grab().toImage(), alone);
+    // Its button only hides itself.
+    TestSupport::LogCapture log;
+    alternate.findChild<QAbstractButton *>()->click();
+    QVERIFY(alternate.findChild<QAbstractButton *>()->isHidden());
+    QCOMPARE(log.lines(), QStringList(QStringLiteral("===  on_pb_update_clicked")));
 }
 
 KORVELLO_TEST_MAIN(TestPictures)

@@ -278,10 +278,7 @@ void TestUtils::md5()
     const bool regular = QFileInfo(dataPath).isFile();
     const QString sum = regular ? QString::fromLatin1(TestSupport::md5sumLine(dataPath).left(32))
                                 : QString();
-    if (side == "md5sum")
-        TestSupport::writeSideFile(dataPath, sidePath);
-    else
-        place(device, sidePath, side);
+    place(device, sidePath, side == "md5sum" ? TestSupport::md5sumLine(dataPath) : side);
     if (expected == "md5sum")
         expected = sum;
     LogCapture log;

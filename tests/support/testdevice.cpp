@@ -1,5 +1,6 @@
 #include "testdevice.h"
 
+#include "commandline.h"
 #include "mediumlayout.h"
 #include "platform.h"
 
@@ -12,6 +13,7 @@
 #include <QMutexLocker>
 #include <QProcess>
 #include <QTextCodec>
+#include <QTextStream>
 #include <QVariant>
 
 #include <cstdio>
@@ -67,7 +69,10 @@ const QHash<QString, QString> kBodies = {
     {"fifosum", "mkfifo \"$b.md5\""},
     {"unreadable", "mkdir \"$b.tar\"; : > \"$b.md5\""},
     {"otherindex", "b=\"${b%-*}-99\""},
-    {"flood", "head -c 20000000 /dev/zero | tr '\\000' x; head -c 150000000 /dev/zero >&2"},
+    {"flood", "head -c 20000000 /dev/zero | tr '\\000' x; printf '\\nlast\\n'\n"
+              "head -c 150000000 /dev/zero >&2"},
+    {"talk", "printf 'a\\n完成\\n%s\\n' \"$snum\"; echo oops >&2; cat; printf 'x\\000y\\nz\\n'"},
+    {"killed", "kill -KILL $$"},
     {"flood1g", "head -c 1073741824 /dev/zero | tr '\\000' y"},
 };
 
@@ -261,11 +266,6 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
     return arguments;
 }
 
-bool TestDevice::scriptRan(const QString &scriptName) const
-{
-    return QFileInfo::exists(root() + QStringLiteral("/args-") + scriptName);
-}
-
 QString TestDevice::versionFile() const
 {
     return root() + QLatin1String(DevicePaths::kVersionFile);
@@ -274,6 +274,18 @@ QString TestDevice::versionFile() const
 void TestDevice::writeVersionFile(const QByteArray &content) const
 {
     writeFile(versionFile(), content);
+}
+
+QString TestDevice::checkReport(const QString &snum) const
+{
+    QStringList arguments = {"check", medium(), "--snum", snum};
+    if (QFile::exists(versionFile()))
+        arguments << QStringLiteral("--version-file") << versionFile();
+    QString report;
+    QTextStream out(&report);
+    const int exitCode = MediumCommand::run(arguments, out, out);
+    out.flush();
+    return exitCode == 0 ? report : QStringLiteral("exit code %1\n").arg(exitCode) + report;
 }
 
 void TestDevice::lay(const QStringList &items, const QString &snum) const
@@ -342,26 +354,14 @@ QByteArray md5sumLine(const QString &filePath)
     return md5sum.readAllStandardOutput();
 }
 
-void writeSideFile(const QString &dataPath, const QString &sideFilePath)
-{
-    QFile file(sideFilePath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(md5sumLine(dataPath));
-}
-
 bool makeTar(const QString &archivePath, const QByteArray &content)
 {
     QTemporaryDir source;
-    QFile data(source.path() + QStringLiteral("/data.txt"));
-    if (!data.open(QIODevice::WriteOnly))
-        return false;
-    data.write(content);
-    data.close();
     QDir().mkpath(QFileInfo(archivePath).absolutePath());
-    return QProcess::execute(QStringLiteral("tar"),
-                             QStringList() << QStringLiteral("-cf") << archivePath
-                                           << QStringLiteral("-C") << source.path()
-                                           << QStringLiteral("data.txt"))
+    const char script[] = "printf %s \"$1\" > \"$2/data.txt\" && tar -cf \"$3\" -C \"$2\" data.txt";
+    return QProcess::execute(QStringLiteral("sh"),
+                             {"-c", script, "sh", QString::fromUtf8(content), source.path(),
+                              archivePath})
            == 0;
 }
 
@@ -436,11 +436,6 @@ QList<qint64> LogCapture::times() const
 {
     QMutexLocker lock(&sLogMutex);
     return sLogTimes;
-}
-
-bool LogCapture::contains(const QString &text) const
-{
-    return count(text) > 0;
 }
 
 int LogCapture::count(const QString &text) const

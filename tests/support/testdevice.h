@@ -36,11 +36,13 @@ public:
                                  const QString &body = QString()) const;
     // The arguments the script received, or an empty list when it never ran.
     QStringList recordedArguments(const QString &scriptName) const;
-    bool scriptRan(const QString &scriptName) const;
 
     // The simulated "/etc/version.cfg".
     QString versionFile() const;
     void writeVersionFile(const QByteArray &content) const;
+    // korvello-medium check's report on the medium, run as the command line
+    // runs it; a failing run's exit code leads it.
+    QString checkReport(const QString &snum) const;
 
     // Lays out the medium for the serial `snum` from one line per item, the
     // one way every suite describes a medium (paths relative to the medium;
@@ -78,8 +80,6 @@ void resetRebootCount();
 
 // Real md5sum output for a file ("digest  name"), run in the file's folder.
 QByteArray md5sumLine(const QString &filePath);
-// Writes md5sum's line for a data file into a side file.
-void writeSideFile(const QString &dataPath, const QString &sideFilePath);
 // A real tar archive of one small file with the given content.
 bool makeTar(const QString &archivePath, const QByteArray &content);
 
@@ -108,7 +108,6 @@ public:
     ~LogCapture();
     QStringList lines() const;
     QList<qint64> times() const; // of each line, as elapsedAt counts
-    bool contains(const QString &text) const;
     int count(const QString &text) const;
     // Milliseconds from the capture's start (or its last clear()) to the
     // first line containing text, or -1 when there is none.
