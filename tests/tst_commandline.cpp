@@ -87,15 +87,19 @@ void TestCommandLine::startUp_data()
         << QStringList{"=== argv: 0 and 0", "===  setSDevType   0", "===  setSDevControlType   0",
                        "===  MainWindow  getSDevControlType  0"}
         << QStringList{"on_pb_"};
-    QTest::newRow("out of range") << false << QStringList{"-d", "3", "-c", "7"} << -1
-        << QStringList{"=== argv: 3 and 7", "===  MainWindow  getSDevControlType  0"}
+    // A value out of range is not kept, and not logged.
+    QTest::newRow("out of range") << false << QStringList{"-d", "3", "-c", "4"} << -1
+        << QStringList{"=== argv: 3 and 4", "===  MainWindow  getSDevControlType  0"}
+        << QStringList{"setSDev", "on_pb_"};
+    QTest::newRow("negative") << false << QStringList{"-d", "-1", "-c", "-1"} << -1
+        << QStringList{"=== argv: -1 and -1", "===  MainWindow  getSDevControlType  0"}
         << QStringList{"setSDev", "on_pb_"};
     // Runs that open a screen go to a simulated device.
-    QTest::newRow("long forms") << true
-        << QStringList{"--root", "%root", "--device=1", "--control=2"} << -1
-        << QStringList{"=== argv: 1 and 2", "===  setSDevType   1", "===  setSDevControlType   2",
-                       "===  MainWindow  getSDevControlType  2", "===  on_pb_restoration_clicked",
-                       "===  DataRecoverView  mPathBackData  \"%root/mnt/sdcard/mmcblk1p1\""}
+    QTest::newRow("long forms, the highest values") << true
+        << QStringList{"--root", "%root", "--device=2", "--control=3"} << -1
+        << QStringList{"=== argv: 2 and 3", "===  setSDevType   2", "===  setSDevControlType   3",
+                       "===  MainWindow  getSDevControlType  3", "===  on_pb_upgrade_clicked",
+                       "===  DataUpgradeView  mPathBackData  \"%root/mnt/usb/sda1\""}
         << QStringList{"Error"};
     QTest::newRow("simulator help") << true << QStringList{"--help"} << 0
         << QStringList{"DIR/mnt/usb/sda1", "DIR/mnt/sdcard/mmcblk1p1", "DIR/etc/version.cfg",

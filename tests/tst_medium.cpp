@@ -1,11 +1,9 @@
 #include "commandline.h"
-#include "filesystem.h"
 #include "testdevice.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTextStream>
 #include <QtTest>
 
@@ -18,30 +16,9 @@ class TestMedium : public QObject
 private slots:
     void report_data();
     void report();
-    void fatLimit();
     void commands_data();
     void commands();
-    void prepareCopiesTheBuiltInScripts();
 };
-
-namespace {
-
-const int kRunTimeoutMs = 120000;
-
-// check's report, run as the command line runs it.
-QString check(const TestDevice &device)
-{
-    QStringList arguments = {"check", device.medium(), "--snum", "A7"};
-    if (QFile::exists(device.versionFile()))
-        arguments << QStringLiteral("--version-file") << device.versionFile();
-    QString report;
-    QTextStream out(&report);
-    const int exitCode = MediumCommand::run(arguments, out, out);
-    out.flush();
-    return exitCode == 0 ? report : QStringLiteral("exit code %1\n").arg(exitCode) + report;
-}
-
-} // namespace
 
 void TestMedium::report_data()
 {
@@ -102,21 +79,12 @@ void TestMedium::report()
     QFETCH(QStringList, says);
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
-    const QString report = check(device);
+    const QString report = device.checkReport(QStringLiteral("A7"));
     for (const QString &text : says) {
         const bool absent = text.startsWith(QLatin1Char('!'));
         QVERIFY2(report.contains(text.mid(absent ? 1 : 0)) != absent,
                  qPrintable(text + QStringLiteral(" in:\n") + report));
     }
-}
-
-// No FAT medium can be mounted here: the size rule is checked alone.
-void TestMedium::fatLimit()
-{
-    const qint64 fourGiB = Q_INT64_C(4294967296);
-    QVERIFY(!MediumFileSystem::tooLargeForFat(fourGiB - 1, QStringLiteral("vfat")));
-    QVERIFY(MediumFileSystem::tooLargeForFat(fourGiB, QStringLiteral("vfat")));
-    QVERIFY(!MediumFileSystem::tooLargeForFat(fourGiB, QStringLiteral("exfat")));
 }
 
 void TestMedium::commands_data()
@@ -125,11 +93,8 @@ void TestMedium::commands_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
     QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format";
-    QTest::newRow("check --help") << QStringList{"check", "--help"} << 0 << "--version-file F";
     QTest::newRow("unknown option") << QStringList{"check", "%m", "--snm", "A7"} << 2
                                     << "unknown option --snm";
-    QTest::newRow("option without value") << QStringList{"check", "%m", "--snum"} << 2
-                                          << "--snum needs a value";
     QTest::newRow("missing medium") << QStringList{"check", "/nonexistent-medium"} << 3
                                     << "/nonexistent-medium: no such folder";
     QTest::newRow("missing version file")
@@ -159,25 +124,6 @@ void TestMedium::commands()
     QVERIFY2(said.contains(says), qPrintable(said));
     QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList());
-}
-
-void TestMedium::prepareCopiesTheBuiltInScripts()
-{
-    TestDevice device;
-    QProcess tool;
-    TestSupport::startExecutable(tool, QStringLiteral(KORVELLO_MEDIUM_BIN),
-                                 {QStringLiteral("prepare"), device.medium()});
-    QVERIFY(tool.waitForFinished(kRunTimeoutMs) && tool.exitCode() == 0);
-    const QDir source(QStringLiteral(KORVELLO_SOURCE_DIR "/medium"));
-    const QStringList scripts = source.entryList({QStringLiteral("*.sh")}, QDir::Files);
-    QCOMPARE(scripts.size(), 3);
-    for (const QString &name : scripts) {
-        QFile original(source.filePath(name));
-        QFile copy(device.runDir() + QLatin1Char('/') + name);
-        QVERIFY2(QFileInfo(copy).isExecutable(), qPrintable(name));
-        QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), original.readAll());
-    }
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

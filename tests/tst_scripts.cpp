@@ -75,12 +75,16 @@ public:
         const bool busyBox = tools == QLatin1String("busybox");
         mPath = busyBox ? busyBoxDir : QString::fromLocal8Bit(qgetenv("PATH"));
         mShell = busyBox ? busyBoxDir + QStringLiteral("/sh") : QStringLiteral("/bin/sh");
-        // The device's /bin/sh is BusyBox's: each copy names the toolbox's shell.
-        const QDir source(QStringLiteral(KORVELLO_SOURCE_DIR "/medium"));
-        for (const QString &name : source.entryList({QStringLiteral("*.sh")})) {
-            QByteArray content = readAll(source.filePath(name));
+        // The scripts as korvello-medium prepares a medium; the device's
+        // /bin/sh is BusyBox's, so each names the toolbox's shell.
+        QProcess prepare;
+        TestSupport::startExecutable(prepare, QStringLiteral(KORVELLO_MEDIUM_BIN),
+                                     {QStringLiteral("prepare"), device.medium()});
+        prepare.waitForFinished(kRunTimeoutMs);
+        for (const QString &name : entriesIn(device.runDir(), QStringLiteral("*.sh"))) {
+            QByteArray content = readAll(device.runDir() + QLatin1Char('/') + name);
             content.replace(0, content.indexOf('\n'), "#!" + mShell.toLocal8Bit());
-            makeExecutable(device.writeFile(device.runDir() + QLatin1Char('/') + name, content));
+            device.writeFile(device.runDir() + QLatin1Char('/') + name, content);
         }
         device.writeFile(data() + QStringLiteral("/notes with blanks.txt"), "a\r\nb\n");
         device.writeFile(data() + QStringLiteral("/empty"), QByteArray());
