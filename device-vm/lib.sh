@@ -271,3 +271,17 @@ vm_medium_dump() {
     mkdir -p "$2"
     mcopy -s -n -i "$1" ::/run "$2/" 2>/dev/null || true
 }
+
+# A host folder's names, types, link targets and file digests, one line
+# each: what the suite and the power cuts compare.
+manifest() {
+    (cd "$1" && find . | LC_ALL=C sort | while IFS= read -r entry; do
+        if [ -L "$entry" ]; then
+            echo "$entry -> $(readlink "$entry")"
+        elif [ -f "$entry" ]; then
+            echo "$entry $(md5sum < "$entry" | cut -c 1-32)"
+        else
+            echo "$entry/"
+        fi
+    done)
+}

@@ -26,19 +26,6 @@ expect() {
     if "$@" >/dev/null 2>&1; then ok 0 "$check"; else ok 1 "$check"; fi
 }
 
-# A folder's names, types, link targets and file digests, one line each.
-manifest() {
-    (cd "$1" && find . | LC_ALL=C sort | while IFS= read -r entry; do
-        if [ -L "$entry" ]; then
-            echo "$entry -> $(readlink "$entry")"
-        elif [ -f "$entry" ]; then
-            echo "$entry $(md5sum < "$entry" | cut -c 1-32)"
-        else
-            echo "$entry/"
-        fi
-    done)
-}
-
 same_tree() {
     [ "$(manifest "$1")" = "$(manifest "$2")" ]
 }

@@ -65,19 +65,6 @@ random_below() {
 }
 random_state=$seed
 
-# A folder's names, types, link targets and file digests, one line each.
-manifest() {
-    (cd "$1" && find . | LC_ALL=C sort | while IFS= read -r entry; do
-        if [ -L "$entry" ]; then
-            echo "$entry -> $(readlink "$entry")"
-        elif [ -f "$entry" ]; then
-            echo "$entry $(md5sum < "$entry" | cut -c 1-32)"
-        else
-            echo "$entry/"
-        fi
-    done)
-}
-
 # The device's data: some megabytes of noise, small files, a link, an empty
 # folder, and a generation mark the guest rewrites in every cycle.
 mkdir -p "$work/data/logs" "$work/data/spool/empty" "$work/data/settings"
