@@ -64,6 +64,7 @@ struct Transcript
     QStringList renotes; // the second line's, while it is shown
     QStringList log;     // debug lines
     QList<qint64> at;    // when each was written, in milliseconds from the start
+    QString fault;       // what the start button did wrong
 };
 
 std::unique_ptr<QWidget> makeScreen(int job)
@@ -112,11 +113,11 @@ Transcript runInProcess(int job, bool automatic, const QString &medium)
     const std::unique_ptr<QWidget> screen = makeScreen(job);
     auto *button = screen->findChild<QPushButton *>();
     if (automatic != button->isHidden())
-        transcript.notes << QStringLiteral("the start button is shown wrongly");
+        transcript.fault = QStringLiteral("the start button is shown wrongly");
     if (!automatic)
         button->click();
     if (!button->isHidden())
-        transcript.notes << QStringLiteral("the start button stays");
+        transcript.fault = QStringLiteral("the start button stays");
     follow(*screen, log, automatic, medium, transcript);
     Utils::setSDevControlType(0);
     transcript.log = log.lines();
@@ -418,6 +419,7 @@ void TestJobs::jobs()
                                       ? runSimulator(device, job, &timedOut)
                                       : runInProcess(job, start == "auto", device.medium());
     QVERIFY2(!timedOut, "the job did not end within the time limit");
+    QVERIFY2(transcript.fault.isEmpty(), qPrintable(transcript.fault));
     QCOMPARE(transcript.notes.value(transcript.notes.size() - 1), note);
 
     const QString after = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
