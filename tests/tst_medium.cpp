@@ -50,7 +50,8 @@ void TestMedium::report_data()
         << QStringList{"package update-V2.tar wrong", "version V2\\n"}
         << QStringList{"checksum: fails", "!already installed"};
     QTest::newRow("a name the reference script refuses")
-        << QStringList{"package UPDATE-V2.TAR"} << QStringList{"cuts no version"};
+        << QStringList{"package UPDATE-V2.TAR", "script upgrade reference", "version V1\\n"}
+        << QStringList{"cuts no version", "outcome: the screen shows \"升級失敗\""};
     QTest::newRow("._ file") << QStringList{"file run/upgrade/._update-V1.tar"}
                              << QStringList{"run/upgrade/._update-V1.tar: a \"._\" file"};
     QTest::newRow("side files: upper-case extension, byte-order mark, not a file")
