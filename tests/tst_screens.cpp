@@ -12,10 +12,10 @@
 #include <QtTest>
 
 using TestSupport::LogCapture;
+using TestSupport::kSlackMs;
 
 namespace {
 
-const int kSlackMs = 1500;  // the machine may be busy with other builds
 const QString kLoadLine = QStringLiteral("===  slot_toLoadTimeOut");
 const QStringList kMenuItems = {"label_title", "pb_backup", "pb_restoration", "pb_upgrade"};
 

@@ -69,6 +69,10 @@ private:
 
 namespace TestSupport {
 
+// What a timing upper bound allows on top: the machine may be busy with
+// other builds.
+constexpr int kSlackMs = 1500;
+
 // Sets up what every test executable needs: offscreen platform, a guard
 // root and a reboot that only counts. Returns false when the executable
 // must not run.
