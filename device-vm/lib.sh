@@ -73,8 +73,9 @@ vm_module_order() {
     vm_wanted=$(vm_modules "$1")
     vm_todo=$vm_wanted
     vm_table=
-    while [ -n "$vm_todo" ]; do
-        set -- $vm_todo
+    # The list may be left as blanks alone, by a last module without
+    # dependencies: the words, not the string, say when it is done.
+    while set -- $vm_todo && [ $# -gt 0 ]; do
         vm_name=$1
         shift
         vm_todo=$*
@@ -120,6 +121,8 @@ vm_initrd() {
         cp "$vm_tree/kernel/$vm_module" "$vm_work/modules/"
         echo "${vm_module##*/}" >> "$vm_work/modules/order"
     done
+    # The order is made in a pipeline, whose failure would not stop here.
+    [ -s "$vm_work/modules/order" ] || vm_die "no modules found for the $vm_arch guest"
     (cd "$vm_work" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1) > "$vm_out.tmp"
     mv "$vm_out.tmp" "$vm_out"
     rm -rf "$vm_work"
