@@ -3,12 +3,16 @@
 # installs; the guest kernels and BusyBox are Debian packages unpacked into
 # a cache, never installed.
 #
-# A guest has three virtio disks, told apart by their serials:
-#   system  ext4: the device's "/" with /data, /etc/version.cfg, /opt and a
-#           static BusyBox as /bin; /usr and the loaders lead to the host's
-#           tree, shared read only over 9p, for korvello's libraries
-#   usb     FAT32, mounted at /mnt/usb/sda1
-#   sdcard  FAT32, mounted at /mnt/sdcard/mmcblk1p1
+# A guest has three disks:
+#   system  a virtio disk with the serial "system", ext4: the device's "/"
+#           with /data, /etc/version.cfg, /opt and a static BusyBox as
+#           /bin; /usr and the loaders lead to the host's tree, shared read
+#           only over 9p, for korvello's libraries
+#   usb     a USB stick (usb-storage on an xHCI controller): sda, its FAT32
+#           partition sda1 mounted at /mnt/usb/sda1
+#   sdcard  an SD card (sd-card on an SDHCI controller): the guest's only
+#           MMC disk, mmcblk0, whose first partition is mounted at
+#           /mnt/sdcard/mmcblk1p1, the device's name for its card slot
 # The host reads every outcome from the images after the guest has ended.
 
 VM_HERE=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,8 +35,10 @@ vm_debian_arch() {
 
 # Drivers the guest loads in its initramfs, before its dependencies are
 # added. crc32c is asked for by name at mount time, not as a dependency.
+# The stick's and the card's controllers are PCI devices on both machines.
 vm_modules() {
-    vm_common="virtio_blk 9pnet_virtio 9p crc32c_generic ext4 vfat nls_cp437 nls_ascii"
+    vm_common="virtio_blk 9pnet_virtio 9p crc32c_generic ext4 vfat nls_cp437 nls_ascii \
+xhci_pci usb_storage sd_mod sdhci_pci mmc_block"
     case $1 in
         # bochs drives QEMU's VGA, whose frame buffer linuxfb draws on.
         x86_64) echo "virtio_pci $vm_common bochs" ;;
@@ -166,14 +172,45 @@ vm_system_image() {
     rm -rf "$vm_work"
 }
 
-# vm_medium_image IMAGE SIZE_MIB [FOLDER]: a FAT32 file system over the
-# whole disk, as a stick formatted without partitions, holding FOLDER's
-# contents.
+# The FAT file system's place in a medium image: 1 MiB in, where
+# partitioning tools put the first partition.
+VM_FAT_SECTOR=2048
+
+# vm_fat IMAGE: a medium image's FAT file system as mtools' -i takes it.
+vm_fat() {
+    echo "$1@@$((VM_FAT_SECTOR * 512))"
+}
+
+# vm_le32 N: N as the four bytes of a little-endian number.
+vm_le32() {
+    for vm_shift in 0 8 16 24; do
+        printf "\\$(printf %03o $((($1 >> vm_shift) & 255)))"
+    done
+}
+
+# vm_medium_image IMAGE SIZE_MIB [FOLDER]: a medium as sticks and cards
+# come: a partition table with one FAT32 partition (type 0x0c, FAT32 with
+# LBA) from 1 MiB to the end, holding FOLDER's contents. An SD card's
+# SIZE_MIB must be a power of two, which QEMU asks of a card.
 vm_medium_image() {
     rm -f "$1"
-    mkfs.vfat -F 32 -n MEDIUM -C "$1" $(($2 * 1024)) >/dev/null || vm_die "mkfs.vfat failed"
+    truncate -s "$2M" "$1" || vm_die "cannot make $1"
+    vm_sectors=$(($2 * 2048 - VM_FAT_SECTOR))
+    # The first partition entry (not bootable, CHS addresses marked unused
+    # as fe ff ff, the type, where it starts, how long it is) and the
+    # table's signature 55 aa.
+    {
+        printf '\000\376\377\377\014\376\377\377'
+        vm_le32 "$VM_FAT_SECTOR"
+        vm_le32 "$vm_sectors"
+        dd if=/dev/zero bs=1 count=48 2>/dev/null
+        printf '\125\252'
+    } | dd of="$1" bs=1 seek=446 conv=notrunc 2>/dev/null || vm_die "cannot partition $1"
+    # The hidden sectors (-h) are those before the partition.
+    mkfs.vfat -F 32 -n MEDIUM --offset="$VM_FAT_SECTOR" -h "$VM_FAT_SECTOR" \
+        "$1" $((vm_sectors / 2)) >/dev/null || vm_die "mkfs.vfat failed"
     if [ -n "${3:-}" ] && [ -n "$(ls -A "$3")" ]; then
-        mcopy -s -i "$1" "$3"/* ::/ || vm_die "mcopy into $1 failed"
+        mcopy -s -i "$(vm_fat "$1")" "$3"/* ::/ || vm_die "mcopy into $1 failed"
     fi
 }
 
@@ -197,11 +234,19 @@ vm_boot() {
             vm_bus=device
             ;;
     esac
-    for vm_disk in system:"$vm_system" usb:"$vm_usb" sdcard:"$vm_sdcard"; do
-        [ -n "${vm_disk#*:}" ] || continue
-        set -- "$@" -drive "if=none,id=${vm_disk%%:*},format=raw,file=${vm_disk#*:}" \
-            -device "virtio-blk-$vm_bus,drive=${vm_disk%%:*},serial=${vm_disk%%:*}"
-    done
+    set -- "$@" -drive "if=none,id=system,format=raw,file=$vm_system" \
+        -device "virtio-blk-$vm_bus,drive=system,serial=system"
+    # The stick on an xHCI controller with USB 2.0 ports only (p3=0), so
+    # that it runs at high speed as on a USB 2.0 port; its device is
+    # "stick", for the monitor to pull it.
+    if [ -n "$vm_usb" ]; then
+        set -- "$@" -device qemu-xhci,id=xhci,p3=0 -drive "if=none,id=usb,format=raw,file=$vm_usb" \
+            -device usb-storage,bus=xhci.0,drive=usb,id=stick,removable=on
+    fi
+    if [ -n "$vm_sdcard" ]; then
+        set -- "$@" -device sdhci-pci,id=sdhci \
+            -drive "if=none,id=sdcard,format=raw,file=$vm_sdcard" -device sd-card,drive=sdcard,id=card
+    fi
     if [ "${VM_PLATFORM:-}" = linuxfb ]; then
         # A screen of the device's size, and a monitor on two FIFOs for
         # screendump; QEMU opens both read-write, so neither blocks.
@@ -272,7 +317,7 @@ vm_system_dump() {
 vm_medium_dump() {
     rm -rf "$2"
     mkdir -p "$2"
-    mcopy -s -n -i "$1" ::/run "$2/" 2>/dev/null || true
+    mcopy -s -n -i "$(vm_fat "$1")" ::/run "$2/" 2>/dev/null || true
 }
 
 # A host folder's names, types, link targets and file digests, one line

@@ -85,9 +85,10 @@ backup_and_restore() {
     # The device's data changes; a newer backup is damaged.
     vm_system_image "$case_dir/system.img" "$arch" "$(korvello_for "$arch")" "$suite_dir/changed" V1.0
     damaged=$(echo "$archive" | sed 's/-1\.tar$/-2.tar/')
-    mcopy -i "$case_dir/usb.img" "$folder/$archive" "::/run/data/data-A7/$damaged"
+    mcopy -i "$(vm_fat "$case_dir/usb.img")" "$folder/$archive" "::/run/data/data-A7/$damaged"
     printf '%032d  %s\n' 0 "$damaged" > "$case_dir/damaged.md5"
-    mcopy -i "$case_dir/usb.img" "$case_dir/damaged.md5" "::/run/data/data-A7/${damaged%.tar}.md5"
+    mcopy -i "$(vm_fat "$case_dir/usb.img")" "$case_dir/damaged.md5" \
+        "::/run/data/data-A7/${damaged%.tar}.md5"
     expect "$arch: restoration job ends in the tool's reboot" boot "$arch" restore 2 0
     expect "$arch: restoration takes the newest intact backup" logged restore "/$archive\""
     expect "$arch: restoration script exits 0" logged restore "Exit Code: 0"

@@ -1,8 +1,8 @@
 #!/bin/sh
 # The device in a virtual machine: a Debian kernel under QEMU (TCG) with a
 # static BusyBox as its userland, an ext4 system disk holding /data and
-# /etc/version.cfg, and FAT32 images as the USB stick (/mnt/usb/sda1) and
-# the SD card (/mnt/sdcard/mmcblk1p1). The production korvello starts as
+# /etc/version.cfg, and a USB stick and an SD card with a FAT32 partition
+# each (/mnt/usb/sda1, /mnt/sdcard/mmcblk1p1). The production korvello starts as
 # the device's start-up starts it (snum=... korvello -d N -c N), and its
 # real reboot ends the guest (QEMU runs with -no-reboot). Nothing on the
 # host is written but the images and the cache in out/device-vm.

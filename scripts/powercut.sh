@@ -303,9 +303,9 @@ package_for() {
     "$work/korvello-medium" pack-upgrade --version "$version" \
         --payload "$work/packages/$version" --hook "$work/hook.sh" "$work/pack" >/dev/null
     # One package on the stick at a time: the newest.
-    mdeltree -i "$usb" ::/run/upgrade >/dev/null 2>&1 || true
-    mmd -i "$usb" ::/run/upgrade
-    mcopy -i "$usb" "$work/pack/run/upgrade/"* ::/run/upgrade/
+    mdeltree -i "$(vm_fat "$usb")" ::/run/upgrade >/dev/null 2>&1 || true
+    mmd -i "$(vm_fat "$usb")" ::/run/upgrade
+    mcopy -i "$(vm_fat "$usb")" "$work/pack/run/upgrade/"* ::/run/upgrade/
 }
 
 # Only the newest backups stay, so that the stick never fills up.
@@ -313,7 +313,7 @@ prune_backups() {
     keep=3
     ls "$(folder)" 2>/dev/null | sed -n 's/\.tar$//p' | awk -F- '{ print $NF, $0 }' \
         | sort -n | awk '{ print $2 }' | head -n -"$keep" | while read -r base; do
-        mdel -i "$usb" "::/run/data/data-A7/$base.tar" "::/run/data/data-A7/$base.md5" \
+        mdel -i "$(vm_fat "$usb")" "::/run/data/data-A7/$base.tar" "::/run/data/data-A7/$base.md5" \
             >/dev/null 2>&1 || true
     done
 }
