@@ -253,6 +253,11 @@ vm_boot() {
         rm -f "$vm_log.monitor.in" "$vm_log.monitor.out"
         mkfifo "$vm_log.monitor.in" "$vm_log.monitor.out"
         set -- "$@" -device VGA,xres=1920,yres=720 -monitor "pipe:$vm_log.monitor"
+    elif [ -n "${VM_MONITOR:-}" ]; then
+        # The same monitor without the screen, for vm_pull_stick.
+        rm -f "$vm_log.monitor.in" "$vm_log.monitor.out"
+        mkfifo "$vm_log.monitor.in" "$vm_log.monitor.out"
+        set -- "$@" -monitor "pipe:$vm_log.monitor"
     fi
     set -- "$@" -kernel "$VM_CACHE/$vm_arch/vmlinuz" -initrd "$VM_CACHE/$vm_arch/initrd.gz" \
         -fsdev local,id=host,path=/,security_model=none,readonly=on \
@@ -291,6 +296,15 @@ vm_screendump() {
         vm_shot=$((vm_shot + 1))
     done
     [ -s "$3" ]
+}
+
+# vm_pull_stick PID LOG: the stick is pulled out of a guest booted with
+# VM_MONITOR=yes, at once and whatever it is doing, as an engineer pulls
+# it: the guest's kernel sees its USB device disconnect, and the image
+# keeps what had reached it.
+vm_pull_stick() {
+    kill -0 "$1" 2>/dev/null || return 1
+    timeout 5 sh -c 'echo "device_del stick" > "$1.monitor.in"' sh "$2"
 }
 
 # vm_power_cut PID: the virtual power goes: QEMU ends at once, and what the
