@@ -387,7 +387,11 @@ roll_back() {
         target=$ROOT/${line#? }
         rm -f "$target.korvello-new"
         case $line in
-            E*) if [ -e "$target.korvello-old" ] || [ -L "$target.korvello-old" ]; then
+            # A rename between two links to one file does nothing at all:
+            # a target not yet replaced is its own kept file.
+            E*) if [ "$target" -ef "$target.korvello-old" ] && [ ! -L "$target" ]; then
+                    rm -f "$target.korvello-old" || return 1
+                elif [ -e "$target.korvello-old" ] || [ -L "$target.korvello-old" ]; then
                     mv -f "$target.korvello-old" "$target" || return 1
                 fi ;;
             A*) if [ ! -d "$target" ] || [ -L "$target" ]; then
