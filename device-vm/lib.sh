@@ -225,7 +225,7 @@ vm_wait() {
             return 1
         fi
         sleep 1
-        vm_waited=$((waited + 1))
+        vm_waited=$((vm_waited + 1))
     done
     wait "$1" 2>/dev/null || true
     return 0
