@@ -60,11 +60,11 @@ QByteArray snapshot(const QString &folder)
     return find.readAllStandardOutput();
 }
 
-// Commands a word of the tools puts in front of the system's toolbox (a
-// BusyBox may run its own applets first): a df that finds no room, an mv
-// that does not rename new files over their targets.
+// Commands a word puts before the system's tools (BusyBox may prefer its own): a df that finds
+// no room off the medium, an mv that does not rename new files over their targets.
 const QHash<QString, QString> kShims = {
-    {"df", "echo 'x 1024-blocks Used Available Capacity Mounted on'; echo 'x 9 9 0 99% /'"},
+    {"df", "case $2 in */mnt/*) PATH=${PATH#*:} exec df \"$@\" ;; esac; echo 'x 1024-blocks"
+           " Used Available Capacity Mounted on'; echo 'x 9 9 0 99% /'"},
     {"mv", "case $2 in *.korvello-new) exit 0 ;; esac; PATH=${PATH#*:} exec mv \"$@\""},
 };
 
@@ -110,7 +110,6 @@ public:
 
     QString data() const { return device.root() + QStringLiteral("/data"); }
     QString folder() const { return device.runDir() + QStringLiteral("/data/data-") + mSnum; }
-
 
     // Runs the simulator with {"-c", N}, or a script of run/ with its
     // arguments; the simulator sets KORVELLO_SIM_ROOT again itself. Returns
@@ -214,9 +213,11 @@ void TestScripts::backupThenRestore_data()
 {
     QTest::addColumn<QString>("tools");
     QTest::addColumn<QString>("snum");
+    QTest::addColumn<QString>("restored"); // the note
     // GNU md5sum marks the digest of a name with a backslash, CR or LF.
-    QTest::newRow("system tools, an odd serial") << "system" << "-\\1\r\nB";
-    QTest::newRow("BusyBox alone, an odd serial") << "busybox" << "-H\\c\n";
+    QTest::newRow("system tools, an odd serial") << "system" << "-\\1\r\nB" << "數據還原成功";
+    QTest::newRow("BusyBox alone, an odd serial") << "busybox" << "-H\\c\n" << "數據還原成功";
+    QTest::newRow("no room to restore") << "system df" << "A7" << "數據還原失敗";
 }
 
 // A backup that md5sum confirms, and a restoration that gives its data back
@@ -225,6 +226,7 @@ void TestScripts::backupThenRestore()
 {
     QFETCH(QString, tools);
     QFETCH(QString, snum);
+    QFETCH(QString, restored);
     const Fixture fixture(tools, mBusyBoxDir.path(), snum);
     const QByteArray backedUp = snapshot(fixture.data());
     QString output = fixture.run({"-c", "1"});
@@ -234,17 +236,17 @@ void TestScripts::backupThenRestore()
 
     fixture.device.writeFile(fixture.data() + QStringLiteral("/added"), "later");
     QFile::remove(fixture.data() + QStringLiteral("/empty"));
+    const QByteArray changed = snapshot(fixture.data());
     output = fixture.run({"-c", "2"});
-    QVERIFY2(output.contains(shows(QStringLiteral("數據還原成功"))), qPrintable(output));
-    QCOMPARE(snapshot(fixture.data()), backedUp);
+    QVERIFY2(output.contains(shows(restored)), qPrintable(output));
+    QCOMPARE(snapshot(fixture.data()), restored == "數據還原成功" ? backedUp : changed);
     QCOMPARE(entriesIn(fixture.device.root(), QStringLiteral("data.*")), QStringList());
 }
 
 void TestScripts::upgrade_data()
 {
-    // Tools (see Fixture) and device laid from words, then packages "VERSION
-    // EXIT HOOK PAYLOAD..." laid alike: EXIT "tool" runs the simulator, which
-    // must show 升級成功; "cut" is a power cut.
+    // Tools (see Fixture) and device laid from words, then packages "VERSION EXIT HOOK PAYLOAD..."
+    // laid alike: EXIT "tool" runs the simulator, which must show 升級成功; "cut" is a power cut.
     QTest::addColumn<QStringList>("story");
     const QString good = QStringLiteral("V2.0 tool true opt/app.txt opt/new/tool opt/ln>app.txt");
     QTest::newRow("file where the package has a folder, then a good package")
@@ -267,9 +269,8 @@ void TestScripts::upgrade_data()
         << QStringList{"", "V2\\1\\c 0 true -o/\\x -o/\\y>\\x"};
 }
 
-// Packages, one after the other: one that succeeds leaves the device as it
-// was with the payload over it and the version written, other lines kept;
-// one that fails leaves it exactly as it was, even after a power cut.
+// Packages in turn: a success leaves the device as it was with the payload over it and the
+// version written, other lines kept; a failure leaves it exactly as it was, even after a cut.
 void TestScripts::upgrade()
 {
     QFETCH(QStringList, story);
@@ -326,8 +327,7 @@ void TestScripts::backupOffMedium()
 
     int exitCode = -1;
     const QString output = fixture.run({"backup_script.sh", "A7", "20200101000000", "1",
-                                        fixture.device.runDir() + QStringLiteral("/data")},
-                                       &exitCode);
+                                        fixture.device.runDir() + "/data"}, &exitCode);
     QCOMPARE(exitCode, 8);
     QVERIFY2(output.contains(QStringLiteral("the medium")), qPrintable(output));
     QCOMPARE(QDir(fixture.device.elsewhere()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -374,8 +374,7 @@ void TestScripts::sideFileForms()
     fixture.device.writeFile(run + QStringLiteral("/upgrade/install.sh"), "exit 0\n");
     QCOMPARE(QProcess::execute("tar", {"-cf", package, "-C", run + "/upgrade", "install.sh"}), 0);
 
-    const QStringList sides = {fixture.folder() + "/data-A7-20200101000000-1.md5",
-                               package + ".md5"};
+    const QStringList sides = {archive.chopped(4) + ".md5", package + ".md5"};
     const QList<QStringList> commands = {
         {"recover_script.sh", "A7", QFileInfo(archive).fileName(), "1", run + "/data"},
         {"upgrade_script.sh", "A7", "update-V2.tar", "0", run + "/upgrade"}};
