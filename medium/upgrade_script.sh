@@ -459,7 +459,13 @@ finish_stage() {
 settle() {
     rm -rf "$stage" || fail 1 "cannot remove $stage"
     [ -d "$ready" ] || return 0
-    if [ -e "$ready/undo" ]; then
+    # A stage of an earlier script keeps no plan: there is nothing to undo
+    # it by, and finishing it is what failed before.
+    if [ ! -f "$ready/plan" ]; then
+        rm -rf "$ready" || fail 1 "cannot remove $ready"
+        sync
+        say "dropped $ready, which an earlier upgrade script left unfinished" >&2
+    elif [ -e "$ready/undo" ]; then
         staged_package=$(cat "$ready/package")
         roll_back || fail 1 "cannot roll back $ready"
         say "rolled back what $staged_package left unfinished" >&2
