@@ -403,8 +403,7 @@ roll_back() {
         rmdir "$ROOT/$name" 2>/dev/null
     done
     sync
-    rm -rf "$ready" || return 1
-    sync
+    drop_stage || return 1
 }
 
 abort() {
@@ -416,6 +415,13 @@ abort() {
     fail 1 "$1; rolling back failed, the next run undoes $ready"
 }
 
+# The marked stage goes at once, by a rename to the unmarked name, which any
+# later run drops: a cut while it is being removed leaves no stage half
+# marked.
+drop_stage() {
+    mv "$ready" "$stage" && sync && rm -rf "$stage" && sync
+}
+
 # Once the version names the package, the kept files and the stage go:
 # there is no way back past this point.
 drop_kept() {
@@ -425,8 +431,7 @@ drop_kept() {
         esac
     done < "$ready/plan"
     sync
-    rm -rf "$ready" || fail 1 "cannot remove $ready"
-    sync
+    drop_stage || fail 1 "cannot remove $ready"
 }
 
 # Finishes the marked stage: payload, verification, hook (once), then the
