@@ -375,7 +375,7 @@ good_after_failing_package() {
 }
 
 started=$(date +%s)
-say "seed $seed; $cuts cuts of backups, restorations and upgrades on FAT32"
+say "seed $seed; $cuts cuts of backups, restorations, and good, conflicting and failing packages on FAT32"
 
 # A first, uncut round of the three jobs puts a backup and a package on
 # the device, and measures each script here: the cuts of a job fall within
