@@ -47,7 +47,8 @@ FAT_MAX_BYTES=4294967295
 fail() {
     code=$1
     shift
-    echo "$ME: $*" >&2
+    # printf, not echo: names may hold backslashes.
+    printf '%s: %s\n' "$ME" "$*" >&2
     exit "$code"
 }
 
@@ -199,7 +200,7 @@ main() {
     publish "$side.part" "$side"
     publish "$archive.part" "$archive"
 
-    echo "$ME: wrote $archive"
+    printf '%s: wrote %s\n' "$ME" "$archive"
 }
 
 main "$@"

@@ -23,16 +23,24 @@
 #        goes in, even over an empty DATA_DIR that the start-up may have made
 #        meanwhile), and removes a DATA_DIR.old whose swap was done. For the
 #        same reason DATA_DIR must be a folder of its own, not a mount point.
+#        Before anything is written the device must have room for the
+#        unpacked data (the archive's size bounds it) beside the old data,
+#        and DATA_DIR must be a folder that can be swapped: not a symbolic
+#        link, not a mount point, in a folder that can be written. A failure
+#        removes DATA_DIR.new and DATA_DIR.ready, and a swap that fails
+#        halfway puts DATA_DIR back, so no working folder is left behind.
 #
 # Exit codes: 0 restored and synced; 1 unpacking or renaming failed;
 #   2 wrong arguments; 3 archive or side file missing or not a regular file;
-#   4 the archive does not match its side file. Every failure is one line on
+#   4 the archive does not match its side file; 5 not enough room on the
+#   device; 9 DATA_DIR cannot be swapped. Every failure is one line on
 #   standard error.
 #
 # Uses only what BusyBox provides. KORVELLO_SIM_ROOT, set by the simulator,
 # stands for the device's "/"; it is empty on the device itself.
 
 DATA_DIR=/data
+MARGIN_KIB=1024
 
 ROOT=${KORVELLO_SIM_ROOT:-}
 ME=${0##*/}
@@ -40,7 +48,8 @@ ME=${0##*/}
 fail() {
     code=$1
     shift
-    echo "$ME: $*" >&2
+    # printf, not echo: names may hold backslashes.
+    printf '%s: %s\n' "$ME" "$*" >&2
     exit "$code"
 }
 
@@ -112,13 +121,14 @@ digest_in() {
 }
 
 # [ -f ] follows symbolic links and is false for FIFOs and devices, which
-# are never opened.
+# are never opened. md5sum reads standard input: given a name with a
+# backslash or a line end, GNU md5sum puts a backslash before the digest.
 verify() {
     [ -f "$1" ] || fail 3 "no archive $1, or not a regular file"
     [ -f "$2" ] || fail 3 "no side file $2, or not a regular file"
     expected=$(digest_in "$2")
     [ -n "$expected" ] || fail 4 "no checksum in $2"
-    actual=$(md5sum "$1" | cut -d ' ' -f 1)
+    actual=$(md5sum < "$1" | cut -c 1-32)
     [ "$actual" = "$expected" ] || fail 4 "$1 has checksum $actual, its side file says $expected"
 }
 
@@ -141,14 +151,42 @@ settle_leftovers() {
     sync
 }
 
+# Checked before anything is written: the unpacked data, which the
+# archive's size bounds (a tar holds every byte of its files and more),
+# must fit beside the old data, and the data folder must be one that
+# renames can swap. Should the file system's rounding of many small files
+# still run out of room, the unpacking fails and the old data stays.
+preflight() {
+    parent=${data%/*}
+    parent=${parent:-/}
+    if [ -L "$data" ] || { [ -e "$data" ] && [ ! -d "$data" ]; }; then
+        fail 9 "$data is not a folder; it cannot be swapped"
+    fi
+    [ -w "$parent" ] || fail 9 "$parent cannot be written; $data cannot be swapped"
+    if [ -d "$data" ] && [ "$(stat -c %d "$data")" != "$(stat -c %d "$parent")" ]; then
+        fail 9 "$data is a mount point; it cannot be swapped"
+    fi
+    bytes=$(wc -c < "$1")
+    need_kib=$((bytes / 1024 + 1 + MARGIN_KIB))
+    have_kib=$(df -Pk "$parent" | awk 'NR == 2 { print $4 }')
+    case $have_kib in
+        '' | *[!0-9]*) fail 1 "cannot read the free space of $parent" ;;
+    esac
+    if [ "$have_kib" -lt "$need_kib" ]; then
+        fail 5 "not enough room on the device: $need_kib KiB needed, $have_kib KiB free"
+    fi
+}
+
 unpack() {
     mkdir -p "$staging" || fail 1 "cannot create $staging"
     if ! tar -xf "$1" -C "$staging"; then
         rm -rf "$staging"
         fail 1 "unpacking $1 failed"
     fi
-    sync || fail 1 "sync failed after unpacking"
-    mv "$staging" "$ready" || fail 1 "cannot mark $staging complete"
+    if ! sync || ! mv "$staging" "$ready"; then
+        rm -rf "$staging"
+        fail 1 "cannot mark $staging complete"
+    fi
     sync || fail 1 "sync failed after marking $ready complete"
 }
 
@@ -159,6 +197,7 @@ swap_in() {
     fi
     if ! mv "$ready" "$data"; then
         mv "$old" "$data"
+        rm -rf "$ready"
         fail 1 "cannot move $ready to $data"
     fi
     sync || fail 1 "sync failed after the swap"
@@ -179,9 +218,10 @@ main() {
     settle_leftovers
     verify "$archive" "$side"
     mkdir -p "${data%/*}/" || fail 1 "cannot create the folder of $data"
+    preflight "$archive"
     unpack "$archive"
     swap_in
-    echo "$ME: restored $archive (index $3) into $data"
+    printf '%s: restored %s (index %s) into %s\n' "$ME" "$archive" "$3" "$data"
 }
 
 main "$@"

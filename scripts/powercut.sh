@@ -4,7 +4,9 @@
 #   scripts/powercut.sh N [--seed S]
 #
 # One x86_64 guest (scripts/device-vm.sh) with a FAT32 stick lives through
-# N cycles. Each runs a backup, a restoration or an upgrade in turn, and
+# N cycles. Each runs, in turn, a backup, a package that conflicts with the
+# device (a folder where the device has a file), a restoration, a package
+# whose hook fails once its payload is in place, and a good package, and
 # ends the guest at a random moment of the job's script (or just after it):
 # QEMU is killed, so what the guest's page cache held never reaches the
 # disks. The host then reads the images and checks:
@@ -14,11 +16,15 @@
 #     missing and never a mix;
 #   - every installed payload file is whole (one package's version of it)
 #     and the version file names a package whose payload is all in place;
+#   - a failing package whose script ran to its end left /opt and the
+#     version file as they were;
 # Then the guest boots again and restores, uncut (its power goes once the
 # script has ended and synced, sparing the countdown): the restoration
 # must choose the newest intact backup (by the host's own reading of the
-# stick) and leave /data equal to it. One line per violation; the last line is
-# "powercut: N cuts, K violations".
+# stick) and leave /data equal to it. After a failing package a good one
+# follows, uncut as well: it must install whatever the cut left, its
+# version named and every payload file its own, nothing left beside them.
+# One line per violation; the last line is "powercut: N cuts, K violations".
 set -eu
 cd "$(dirname "$0")/.."
 . device-vm/lib.sh
@@ -265,6 +271,7 @@ note_leftovers() {
         grep -qx "$entry" "$work/now/root-entries" && left="$left $entry"
     done
     find "$work/now/opt" -name '*.korvello-new' | grep -q . && left="$left payload-beside-targets"
+    find "$work/now/opt" -name '*.korvello-old' | grep -q . && left="$left kept-files-beside-targets"
     echo "${left:- nothing}" | tr ' ' '\n' | sed '/^$/d' | sort -u >> "$work/leftovers"
 }
 
@@ -293,11 +300,22 @@ restore_after_cut() {
 }
 
 
+# package_for NUMBER [conflicting | failing]: a package of version
+# VNUMBER on the stick. A conflicting one has a folder where the device
+# has app/app.bin; a failing one's hook fails once the payload is in place.
 package_for() {
     version=$(printf 'V%04d' "$1")
     rm -rf "$work/packages/$version"
     make_payload "$work/packages/$version/opt" "$version"
     printf 'echo "${1##*/} $2" > opt/app/hooked\n' > "$work/hook.sh"
+    case ${2:-} in
+        conflicting)
+            rm "$work/packages/$version/opt/app/app.bin"
+            mkdir "$work/packages/$version/opt/app/app.bin"
+            echo "$version" > "$work/packages/$version/opt/app/app.bin/part"
+            ;;
+        failing) echo 'exit 1' > "$work/hook.sh" ;;
+    esac
     rm -rf "$work/pack"
     mkdir -p "$work/pack"
     "$work/korvello-medium" pack-upgrade --version "$version" \
@@ -318,8 +336,46 @@ prune_backups() {
     done
 }
 
+software_now() {
+    head -n 1 "$work/now/etc/version.cfg" 2>/dev/null
+    manifest "$work/now/opt"
+}
+
+# A failing package that ran to its end must have left the software as it
+# was.
+check_failing_package() {
+    if grep -q '^Exit Code: 0' "$work/console.log"; then
+        violation "the $job exited 0"
+    elif grep -q '^Exit Code:' "$work/console.log" \
+        && [ "$(software_now)" != "$software_before" ]; then
+        violation "the $job ran to its end and changed /opt or the version file"
+    fi
+}
+
+# After a failing package a good one, uncut, must install over whatever the
+# cut left.
+good_after_failing_package() {
+    version_number=$((version_number + 1))
+    package_for "$version_number"
+    good=$version
+    run_job 3 "done"
+    read_device
+    grep -q '^Exit Code: 0' "$work/console.log" \
+        || violation "the good package $good after the $job did not install"
+    [ "$(head -n 1 "$work/now/etc/version.cfg" 2>/dev/null)" = "$good" ] \
+        || violation "after the good package $good, the version file does not name it"
+    for file in $payload_files; do
+        cmp -s "$work/now/opt/$file" "$work/packages/$good/opt/$file" \
+            || violation "after the good package $good, /opt/$file is not its"
+    done
+    if grep -q korvello "$work/now/root-entries" \
+        || find "$work/now/opt" -name '*.korvello-*' | grep -q .; then
+        violation "the good package $good after the $job left a stage or files beside targets"
+    fi
+}
+
 started=$(date +%s)
-say "seed $seed; $cuts cuts of backups, restorations and upgrades on FAT32"
+say "seed $seed; $cuts cuts of backups, restorations, and good, conflicting and failing packages on FAT32"
 
 # A first, uncut round of the three jobs puts a backup and a package on
 # the device, and measures each script here: the cuts of a job fall within
@@ -346,16 +402,27 @@ while [ "$cut_number" -lt "$cuts" ]; do
     data_before=$(data_with_generation "$generation")
     data_restored=$data_before
     backup_index=none
-    case $((cut_number % 3)) in
+    software_before=$(software_now)
+    case $((cut_number % 5)) in
         1)
             job=backup control=1
             backup_index=$(($(ls "$(folder)" 2>/dev/null | sed -n 's/.*-\([0-9]*\)\.tar$/\1/p' \
                 | sort -n | tail -n 1) + 1))
             ;;
         2)
+            job="conflicting package" control=3
+            version_number=$((version_number + 1))
+            package_for "$version_number" conflicting
+            ;;
+        3)
             job=restoration control=2
             chosen=$(newest_intact)
             [ -z "$chosen" ] || data_restored=$(archive_manifest "$(folder)/$chosen")
+            ;;
+        4)
+            job="failing package" control=3
+            version_number=$((version_number + 1))
+            package_for "$version_number" failing
             ;;
         0)
             job=upgrade control=3
@@ -372,7 +439,13 @@ while [ "$cut_number" -lt "$cuts" ]; do
     check_archives
     check_data
     check_software
+    case $job in
+        *package) check_failing_package ;;
+    esac
     restore_after_cut
+    case $job in
+        *package) good_after_failing_package ;;
+    esac
     prune_backups
 done
 

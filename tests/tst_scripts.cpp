@@ -41,12 +41,6 @@ QString md5Of(const QString &path)
     return QCryptographicHash::hash(readAll(path), QCryptographicHash::Md5).toHex();
 }
 
-QString makeExecutable(const QString &path)
-{
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
-
 QStringList entriesIn(const QString &folder, const QString &pattern)
 {
     return QDir(folder).entryList({pattern},
@@ -54,25 +48,35 @@ QStringList entriesIn(const QString &folder, const QString &pattern)
 }
 
 // Every entry's path, permissions, type and link target, then every file's
-// digest, each list sorted.
+// digest, each list sorted; a device's medium and temporary folder left out.
 QByteArray snapshot(const QString &folder)
 {
     QProcess find;
     find.setWorkingDirectory(folder);
-    find.start(QStringLiteral("sh"), {"-c", "find . -printf '%p %m %y %l\\n' | sort && "
-                                            "find . -type f -exec md5sum {} + | sort"});
+    find.start(QStringLiteral("sh"), {"-c", "f() { find . -mindepth 1 \\( -path ./mnt -o -path "
+                                            "./tmp \\) -prune -o \"$@\"; } && f -printf '%p %m %y "
+                                            "%l\\n' | sort && f -type f -exec md5sum {} + | sort"});
     find.waitForFinished(kRunTimeoutMs);
     return find.readAllStandardOutput();
 }
 
-// A simulated device A7 with the reference scripts on its medium, sample
-// data in /data and a toolbox on PATH.
+// Commands a word puts before the system's tools (BusyBox may prefer its own): a df that finds
+// no room off the medium, an mv that does not rename new files over their targets.
+const QHash<QString, QString> kShims = {
+    {"df", "case $2 in */mnt/*) PATH=${PATH#*:} exec df \"$@\" ;; esac; echo 'x 1024-blocks"
+           " Used Available Capacity Mounted on'; echo 'x 9 9 0 99% /'"},
+    {"mv", "case $2 in *.korvello-new) exit 0 ;; esac; PATH=${PATH#*:} exec mv \"$@\""},
+};
+
+// A simulated device with the reference scripts on its medium, sample data
+// in /data and a toolbox on PATH: the system's or BusyBox's, with shims.
 class Fixture
 {
 public:
-    Fixture(const QString &tools, const QString &busyBoxDir)
+    Fixture(const QString &tools, const QString &busyBoxDir, const QString &snum = "A7")
+        : mSnum(snum)
     {
-        const bool busyBox = tools == QLatin1String("busybox");
+        const bool busyBox = tools.split(QLatin1Char(' ')).contains(QLatin1String("busybox"));
         mPath = busyBox ? busyBoxDir : QString::fromLocal8Bit(qgetenv("PATH"));
         mShell = busyBox ? busyBoxDir + QStringLiteral("/sh") : QStringLiteral("/bin/sh");
         // The scripts as korvello-medium prepares a medium; the device's
@@ -90,9 +94,13 @@ public:
         device.writeFile(data() + QStringLiteral("/empty"), QByteArray());
         const QByteArray bytes = QCryptographicHash::hash("run", QCryptographicHash::Sha512);
         device.writeFile(data() + QStringLiteral("/logs/2026/12/run.bin"), bytes.repeated(5000));
-        makeExecutable(device.writeFile(data() + QStringLiteral("/bin/helper"), "#!/bin/sh\n"));
+        device.writeScript(data() + QStringLiteral("/bin/helper"), QString());
         QFile::link(QStringLiteral("logs/2026"), data() + QStringLiteral("/current"));
         QDir().mkpath(data() + QStringLiteral("/spool/empty"));
+        for (const QString &word : tools.split(' ').filter(QRegularExpression("^(df|mv)$"))) {
+            device.writeScript(device.medium() + "/shims/" + word, kShims[word]);
+            mPath.prepend(device.medium() + QStringLiteral("/shims:"));
+        }
     }
 
     TestDevice device;
@@ -101,7 +109,7 @@ public:
     QTemporaryDir hostTemp;
 
     QString data() const { return device.root() + QStringLiteral("/data"); }
-    QString folder() const { return device.runDir() + QStringLiteral("/data/data-A7"); }
+    QString folder() const { return device.runDir() + QStringLiteral("/data/data-") + mSnum; }
 
     // Runs the simulator with {"-c", N}, or a script of run/ with its
     // arguments; the simulator sets KORVELLO_SIM_ROOT again itself. Returns
@@ -111,7 +119,7 @@ public:
                 int timeoutMs = kRunTimeoutMs) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("snum"), QStringLiteral("A7"));
+        env.insert(QStringLiteral("snum"), mSnum);
         env.insert(QStringLiteral("PATH"), mPath);
         env.insert(QStringLiteral("KORVELLO_SIM_ROOT"), device.root());
         env.insert(QStringLiteral("TMPDIR"), hostTemp.path());
@@ -132,8 +140,34 @@ public:
     }
 
 private:
+    QString mSnum;
     QString mShell;
     QString mPath;
+};
+
+// Lays words under a folder: "P" a file, "P/" a folder (in place of a file),
+// "P>T" a symbolic link to T. A file holds its path after the prefix.
+void layWords(const TestDevice &device, const QString &folder, const QStringList &words,
+              const QByteArray &prefix)
+{
+    for (const QString &word : words) {
+        const QString path = folder + QLatin1Char('/') + word.section(QLatin1Char('>'), 0, 0);
+        if (word.contains(QLatin1Char('>')) && QDir().mkpath(QFileInfo(path).path()))
+            QFile::link(word.section(QLatin1Char('>'), 1), path);
+        else if (word.endsWith(QLatin1Char('/')) && (QFile::remove(path.chopped(1)) || true))
+            QDir().mkpath(path);
+        else
+            device.writeFile(path, prefix + word.toUtf8() + '\n');
+    }
+}
+
+// Hooks by word, any other word a command. "cut" ends its upgrade script as
+// a power cut would, once; then it fails. Marks stay on the medium.
+const QHash<QString, QString> kHooks = {
+    {"once", "[ -e mnt/once ] || { : > mnt/once; exit 1; }"},
+    {"cut", "[ -e mnt/cut ] && exit 1; : > mnt/cut; p=$PPID; while [ \"$p\" -gt 1 ]; do grep -q "
+            "upgrade_script /proc/$p/cmdline && s=\"$s $p\"; read -r _ _ _ p _ < /proc/$p/stat; "
+            "done; kill -KILL $s"},
 };
 
 } // namespace
@@ -178,8 +212,12 @@ void TestScripts::initTestCase()
 void TestScripts::backupThenRestore_data()
 {
     QTest::addColumn<QString>("tools");
-    QTest::newRow("system tools") << "system";
-    QTest::newRow("BusyBox alone") << "busybox";
+    QTest::addColumn<QString>("snum");
+    QTest::addColumn<QString>("restored"); // the note
+    // GNU md5sum marks the digest of a name with a backslash, CR or LF.
+    QTest::newRow("system tools, an odd serial") << "system" << "-\\1\r\nB" << "數據還原成功";
+    QTest::newRow("BusyBox alone, an odd serial") << "busybox" << "-H\\c\n" << "數據還原成功";
+    QTest::newRow("no room to restore") << "system df" << "A7" << "數據還原失敗";
 }
 
 // A backup that md5sum confirms, and a restoration that gives its data back
@@ -187,77 +225,85 @@ void TestScripts::backupThenRestore_data()
 void TestScripts::backupThenRestore()
 {
     QFETCH(QString, tools);
-    const Fixture fixture(tools, mBusyBoxDir.path());
+    QFETCH(QString, snum);
+    QFETCH(QString, restored);
+    const Fixture fixture(tools, mBusyBoxDir.path(), snum);
     const QByteArray backedUp = snapshot(fixture.data());
     QString output = fixture.run({"-c", "1"});
     QVERIFY2(output.contains(shows(QStringLiteral(" 備份成功 "))), qPrintable(output));
-    const QString md5sumCheck = QStringLiteral("cd \"$0\" && md5sum -c *.md5 > /dev/null");
-    QCOMPARE(QProcess::execute("sh", {"-c", md5sumCheck, fixture.folder()}), 0);
+    const QString archive = fixture.folder() + "/" + entriesIn(fixture.folder(), "*.tar").value(0);
+    QCOMPARE(readAll(archive.chopped(4) + ".md5").left(32), md5Of(archive).toLatin1());
 
     fixture.device.writeFile(fixture.data() + QStringLiteral("/added"), "later");
     QFile::remove(fixture.data() + QStringLiteral("/empty"));
+    const QByteArray changed = snapshot(fixture.data());
     output = fixture.run({"-c", "2"});
-    QVERIFY2(output.contains(shows(QStringLiteral("數據還原成功"))), qPrintable(output));
-    QCOMPARE(snapshot(fixture.data()), backedUp);
+    QVERIFY2(output.contains(shows(restored)), qPrintable(output));
+    QCOMPARE(snapshot(fixture.data()), restored == "數據還原成功" ? backedUp : changed);
     QCOMPARE(entriesIn(fixture.device.root(), QStringLiteral("data.*")), QStringList());
 }
 
 void TestScripts::upgrade_data()
 {
-    QTest::addColumn<QString>("tools");
-    QTest::addColumn<QString>("hook");
-    QTest::addColumn<QString>("refusal"); // empty: the upgrade succeeds
-    // Run in the device's "/", so var/ is the device's.
-    const QString hook = QStringLiteral("mkdir -p var && echo \"${1##*/} $2\" > var/hooked");
-    QTest::newRow("system tools") << "system" << hook << "";
-    QTest::newRow("BusyBox alone") << "busybox" << hook << "";
-    QTest::newRow("hook fails") << "busybox" << "exit 3" << "install.sh of";
+    // Tools (see Fixture) and device laid from words, then packages "VERSION EXIT HOOK PAYLOAD..."
+    // laid alike: EXIT "tool" runs the simulator, which must show 升級成功; "cut" is a power cut.
+    QTest::addColumn<QStringList>("story");
+    const QString good = QStringLiteral("V2.0 tool true opt/app.txt opt/new/tool opt/ln>app.txt");
+    QTest::newRow("file where the package has a folder, then a good package")
+        << QStringList{"opt/thing", "V2.0 9 true opt/thing/bin/tool", good};
+    QTest::newRow("folder where the package has a file")
+        << QStringList{"busybox opt/thing/ opt/a", "V2.0 9 true opt/a opt/thing"};
+    QTest::newRow("link on the way")
+        << QStringList{"busybox opt/lib>thing opt/thing/", "V2 9 true opt/lib/x"};
+    QTest::newRow("version file a folder") << QStringList{"etc/version.cfg/", "V2.0 9 true a"};
+    QTest::newRow("full device") << QStringList{"df", "V2.0 5 true opt/a"};
+    QTest::newRow("hook fails after placement")
+        << QStringList{"busybox opt/app.txt opt/x>app.txt", "V2.0 1 false opt/app.txt opt/x opt/y"};
+    QTest::newRow("placement that does not hold")
+        << QStringList{"mv opt/app.txt", "V2.0 1 true opt/app.txt opt/b"};
+    QTest::newRow("same package retried") << QStringList{
+        "opt/app.txt", "V2.0 1 once opt/app.txt opt/b", "V2.0 0 once opt/app.txt opt/b"};
+    QTest::newRow("cut, then a stage that cannot finish")
+        << QStringList{"busybox opt/app.txt", "V2.0 cut cut opt/app.txt opt/new/tool", good};
+    QTest::newRow("backslashes and a dash in names")
+        << QStringList{"", "V2\\1\\c 0 true -o/\\x -o/\\y>\\x"};
 }
 
-// A package made by pack-upgrade: its payload lands on the device, its hook
-// runs there with the package and the version, and the version is written
-// last, its other lines kept. A refused package leaves the version alone, so
-// that the tool's second version check tells the upgrade failed; what the
-// tool does then is the same as for any failing script, so refusals run the
-// script alone. The emulated device's suite refuses a package that carries
-// the version file.
+// Packages in turn: a success leaves the device as it was with the payload over it and the
+// version written, other lines kept; a failure leaves it exactly as it was, even after a cut.
 void TestScripts::upgrade()
 {
-    QFETCH(QString, tools);
-    QFETCH(QString, hook);
-    QFETCH(QString, refusal);
-    const Fixture fixture(tools, mBusyBoxDir.path());
-    const TestDevice &device = fixture.device;
-    device.writeVersionFile("V1.0\nbuild 17\n");
-    device.writeFile(device.root() + QStringLiteral("/opt/app.txt"), "old app\n");
-    const QString source = device.root() + QStringLiteral("/source");
-    device.writeFile(source + QStringLiteral("/payload/opt/app.txt"), "new app\n");
-    device.writeFile(source + QStringLiteral("/install.sh"), hook.toUtf8());
-    QProcess tool;
-    TestSupport::startExecutable(tool, QStringLiteral(KORVELLO_MEDIUM_BIN),
-                                 {"pack-upgrade", "--version", "V2.0", "--payload",
-                                  source + QStringLiteral("/payload"), "--hook",
-                                  source + QStringLiteral("/install.sh"), device.medium()});
-    QVERIFY(tool.waitForFinished(kRunTimeoutMs) && tool.exitCode() == 0);
-
-    if (!refusal.isEmpty()) {
-        const QString output = fixture.run(
-            {"upgrade_script.sh", "A7", "update-V2.0.tar", "0", device.runDir() + "/upgrade"});
-        QVERIFY2(output.contains(refusal), qPrintable(output));
-        QCOMPARE(readAll(device.versionFile()), QByteArray("V1.0\nbuild 17\n"));
-        return;
+    QFETCH(QStringList, story);
+    const Fixture fixture(story[0], mBusyBoxDir.path());
+    const TestDevice &dev = fixture.device;
+    const QString upgrade = dev.runDir() + QStringLiteral("/upgrade");
+    const QString source = dev.medium() + QStringLiteral("/source");
+    const QTemporaryDir settled;
+    dev.writeVersionFile("V1.0\nbuild 17\n");
+    layWords(dev, dev.root(), story[0].split(' ').filter(QRegularExpression("[/>]")), "old ");
+    QCOMPARE(QProcess::execute("cp", {"-a", dev.root() + "/.", settled.path()}), 0);
+    for (const QString &package : story.mid(1)) {
+        const QStringList words = package.split(QLatin1Char(' '));
+        const QString name = "update-" + words[0] + ".tar";
+        QDir(source).removeRecursively() && QDir(upgrade).removeRecursively();
+        layWords(dev, source + QStringLiteral("/payload"), words.mid(3), words[0].toUtf8() + ' ');
+        dev.writeFile(source + "/install.sh", kHooks.value(words[2], words[2]).toUtf8());
+        QCOMPARE(QProcess::execute("sh", {"-c", "mkdir \"${0%/*}\" && tar -cf \"$0\" -C \"$1\" "
+                                   "payload install.sh && md5sum < \"$0\" > \"$0.md5\"",
+                                   upgrade + "/" + name, source}), 0);
+        int exitCode = words[1] == "tool" ? 0 : -1;
+        const QString output = words[1] == "tool" ? fixture.run({"-c", "3"})
+            : fixture.run({"upgrade_script.sh", "A7", name, "0", upgrade}, &exitCode);
+        if (words[1] == "cut")
+            continue;
+        QVERIFY2(words[1] == "tool" ? output.contains(shows(QStringLiteral("升級成功")))
+                                    : exitCode == words[1].toInt(), qPrintable(output));
+        if (!exitCode && !QProcess::execute("cp", {"-a", source + "/payload/.", settled.path()}))
+            dev.writeFile(settled.path() + "/etc/version.cfg", words[0].toUtf8() + "\nbuild 17\n");
+        QCOMPARE(snapshot(dev.root()), snapshot(settled.path()));
     }
-    const QString output = fixture.run({"-c", "3"});
-    QVERIFY2(output.contains(shows(QStringLiteral("升級成功"))), qPrintable(output));
-    QCOMPARE(readAll(device.versionFile()), QByteArray("V2.0\nbuild 17\n"));
-    QCOMPARE(readAll(device.root() + QStringLiteral("/opt/app.txt")), QByteArray("new app\n"));
-    QCOMPARE(readAll(device.root() + QStringLiteral("/var/hooked")),
-             QByteArray("update-V2.0.tar V2.0\n"));
-    QCOMPARE(entriesIn(device.root() + QStringLiteral("/etc"), "*"), QStringList("version.cfg"));
-    QCOMPARE(entriesIn(device.root(), QStringLiteral(".korvello-upgrade*")), QStringList());
-    // Qt's own runtime folder of the simulator may be there; nothing else.
-    const QRegularExpression notQt(QStringLiteral("^(?!runtime-)"));
-    QCOMPARE(entriesIn(fixture.hostTemp.path(), "*").filter(notQt), QStringList());
+    const QRegularExpression notQtRuntime(QStringLiteral("^(?!runtime-)"));
+    QCOMPARE(entriesIn(fixture.hostTemp.path(), "*").filter(notQtRuntime), QStringList());
 }
 
 void TestScripts::backupOffMedium_data()
@@ -277,18 +323,14 @@ void TestScripts::backupOffMedium()
     QFETCH(QString, folder);
     QFETCH(QString, target);
     const Fixture fixture(QStringLiteral("busybox"), mBusyBoxDir.path());
-    const QString elsewhere = fixture.device.elsewhere();
-    const QString link = fixture.device.runDir() + QLatin1Char('/') + folder;
-    QDir().mkpath(QFileInfo(link).path());
-    QVERIFY(QFile::link(fixture.device.root() + QLatin1Char('/') + target, link));
+    fixture.device.lay({"link run/" + folder + " %root/" + target}, QStringLiteral("A7"));
 
     int exitCode = -1;
     const QString output = fixture.run({"backup_script.sh", "A7", "20200101000000", "1",
-                                        fixture.device.runDir() + QStringLiteral("/data")},
-                                       &exitCode);
+                                        fixture.device.runDir() + "/data"}, &exitCode);
     QCOMPARE(exitCode, 8);
     QVERIFY2(output.contains(QStringLiteral("the medium")), qPrintable(output));
-    QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+    QCOMPARE(QDir(fixture.device.elsewhere()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{"keep.txt"});
 }
 
@@ -332,8 +374,7 @@ void TestScripts::sideFileForms()
     fixture.device.writeFile(run + QStringLiteral("/upgrade/install.sh"), "exit 0\n");
     QCOMPARE(QProcess::execute("tar", {"-cf", package, "-C", run + "/upgrade", "install.sh"}), 0);
 
-    const QStringList sides = {fixture.folder() + "/data-A7-20200101000000-1.md5",
-                               package + ".md5"};
+    const QStringList sides = {archive.chopped(4) + ".md5", package + ".md5"};
     const QList<QStringList> commands = {
         {"recover_script.sh", "A7", QFileInfo(archive).fileName(), "1", run + "/data"},
         {"upgrade_script.sh", "A7", "update-V2.tar", "0", run + "/upgrade"}};
