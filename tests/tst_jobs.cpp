@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,7 +32,7 @@ namespace {
 const int kJobLimitMs = 120000;
 const long kPeakLimitKiB = 64 * 1024;
 const char *const kScripts[] = {"", "backup_script.sh", "recover_script.sh", "upgrade_script.sh"};
-const char *const kSections[] = {"", "\nBackup\n", "\nRestoration\n", "\nUpgrade\n"};
+const char *const kJobNames[] = {"", "backup", "restore", "upgrade"};
 const char *const kSuccess[] = {"", " 備份成功 ", "數據還原成功", "升級成功"};
 const char *const kBusy[] = {"", "數據備份中，請稍後...", "還原中，請稍後...",
                              "升級包檢測中，請稍後..."};
@@ -152,16 +153,25 @@ Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
     return transcript;
 }
 
-// What check says the job ends with: the note, or "script: " + the success
-// note when the script's exit code decides.
+// What check's JSON report says the job ends with: the note, or "script: "
+// + the success note when the script's exit code decides. The report must
+// have the form its schema documents.
 QString predicted(const TestDevice &device, int job, const QString &snum)
 {
-    const QString section = device.checkReport(snum).section(QLatin1String(kSections[job]), 1);
-    static const QRegularExpression outcome(
-        QStringLiteral("outcome: (.*)the screen shows \"([^\"]*)\""));
-    const QRegularExpressionMatch match = outcome.match(section);
-    return (match.captured(1).isEmpty() ? QString() : QStringLiteral("script: "))
-           + match.captured(2);
+    static const QJsonObject schema = [] {
+        QFile file(QStringLiteral(KORVELLO_SOURCE_DIR "/tools/medium/check-report.schema.json"));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
+    }();
+    const QString report = device.checkReport(snum, {"--json"});
+    const QJsonObject document
+        = QJsonDocument::fromJson(report.mid(report.indexOf('{')).toUtf8()).object();
+    const QString violation = TestSupport::schemaViolation(document, schema);
+    if (schema.isEmpty() || !violation.isEmpty())
+        return QStringLiteral("schema: ") + violation;
+    const QJsonValue end = document["jobs"][kJobNames[job]]["outcome"];
+    return (end["decided"].toBool() ? QString() : QStringLiteral("script: "))
+           + end["note"].toString();
 }
 
 QStringList listing(const QString &folder)

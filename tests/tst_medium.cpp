@@ -20,6 +20,17 @@ private slots:
     void commands();
 };
 
+// The first of `says` that `said` does not bear out ("!" + text: must not say it).
+QString missed(const QString &said, const QStringList &says)
+{
+    for (const QString &text : says) {
+        const bool absent = text.startsWith(QLatin1Char('!'));
+        if (said.contains(text.mid(absent ? 1 : 0)) == absent)
+            return text;
+    }
+    return QString();
+}
+
 void TestMedium::report_data()
 {
     QTest::addColumn<QStringList>("medium"); // as TestDevice::lay reads it
@@ -32,7 +43,7 @@ void TestMedium::report_data()
         << QStringList{"next index: 9", "expected files: data-A7-YYYYMMDDhhmmss-9.tar and",
                        "restores: data-A7-20240102000000-2.tar (index 2)",
                        "(index 3): passed over: digests differ",
-                       "(index 4): passed over: the side file data-A7-20240104000000-4.md5 yields",
+                       "(index 4): passed over: no side file data-A7-20240104000000-4.md5",
                        "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is "
                        "in upper case"};
     QTest::newRow("index 0 is never restored")
@@ -46,6 +57,13 @@ void TestMedium::report_data()
         << QStringList{"package update-V1.10.tar", "package update-V1.9.tar", "version V1.9\\n"}
         << QStringList{"takes: update-V1.9.tar", "already installed: yes",
                        "takes the last in name order, update-V1.9.tar"};
+    QTest::newRow("package without side file") << QStringList{"package update-V1.tar none"}
+                                               << QStringList{"side file missing)"};
+    QTest::newRow("version file with CR LF, a name the device ignores")
+        << QStringList{"package update-V1.tar", "version V1\\r\\n",
+                       "file run/upgrade/update-1.2.tar"}
+        << QStringList{"run/upgrade/update-1.2.tar: not taken",
+                       "device version: \"V1\\r\"", "ends in a carriage return"};
     QTest::newRow("checksum fails: no version compared")
         << QStringList{"package update-V2.tar wrong", "version V2\\n"}
         << QStringList{"checksum: fails", "!already installed"};
@@ -81,50 +99,75 @@ void TestMedium::report()
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
     const QString report = device.checkReport(QStringLiteral("A7"));
-    for (const QString &text : says) {
-        const bool absent = text.startsWith(QLatin1Char('!'));
-        QVERIFY2(report.contains(text.mid(absent ? 1 : 0)) != absent,
-                 qPrintable(text + QStringLiteral(" in:\n") + report));
-    }
+    QVERIFY2(missed(report, says).isEmpty(), qPrintable(missed(report, says) + "\n" + report));
 }
 
 void TestMedium::commands_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // %m: an empty medium, %r: the device's "/"
+    QTest::addColumn<QStringList>("medium");    // as TestDevice::lay reads it, serial A7
+    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format";
-    QTest::newRow("unknown option") << QStringList{"check", "%m", "--snm", "A7"} << 2
-                                    << "unknown option --snm";
-    QTest::newRow("missing medium") << QStringList{"check", "/nonexistent-medium"} << 3
-                                    << "/nonexistent-medium: no such folder";
-    QTest::newRow("missing version file")
-        << QStringList{"check", "%m", "--version-file", "/nonexistent.cfg"} << 3 << "no such file";
-    QTest::newRow("pack a version the device would not list")
-        << QStringList{"pack-upgrade", "--version", "2.0", "--payload", "%r", "%m"} << 2
-        << "2.0 cannot be a package version";
-    QTest::newRow("pack a payload that carries the version file")
-        << QStringList{"pack-upgrade", "--version", "V2", "--payload", "%r", "%m"} << 1
-        << "must not carry etc/version.cfg";
+    QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
+    const QStringList backupOnly = {"script backup reference", "file run/upgrade/._x"};
+    auto row = [](const char *name, const QStringList &medium, const QStringList &arguments,
+                  int exitCode, const QStringList &says) {
+        QTest::newRow(name) << medium << arguments << exitCode << says;
+    };
+    row("unknown command", {}, {"format"}, 2, {"unknown command format"});
+    row("unknown option", {}, {"check", "%m", "--snm", "A7"}, 2, {"unknown option --snm"});
+    row("missing medium", {}, {"check", "/nonexistent-medium"}, 3,
+        {"/nonexistent-medium: no such folder"});
+    row("a file where the medium's folder goes", {"file run/x"}, {"check", "%m/run/x"}, 3,
+        {"run/x: not a folder"});
+    row("missing version file", {}, {"check", "%m", "--version-file", "/nonexistent.cfg"}, 3,
+        {"no such file"});
+    row("pack a version the device would not list", {},
+        {"pack-upgrade", "--version", "2.0", "--payload", "%r", "%m"}, 2,
+        {"2.0 cannot be a package version"});
+    row("pack a payload that carries the version file", {},
+        {"pack-upgrade", "--version", "V2", "--payload", "%r", "%m"}, 1,
+        {"must not carry etc/version.cfg"});
+    row("check: a job would fail", backupOnly, {"check", "%m", "--snum", "A7"}, 1,
+        {"restores: nothing"});
+    row("check: only the jobs named count", backupOnly,
+        {"check", "%m", "--snum", "A7", "--job", "backup"}, 0, {"next index: 1"});
+    row("check: warnings count with --strict", backupOnly,
+        {"check", "%m", "--snum", "A7", "--job=backup", "--strict"}, 4, {"._x: a \"._\" file"});
+    row("check: a job that does not exist", {}, {"check", "%m", "--job", "backup,copy"}, 2,
+        {"no job copy"});
+    row("check --json carries the exit code", backupOnly, {"check", "%m", "--json"}, 1,
+        {"\"exitCode\": 1", "\"schema\": \"korvello-medium-check/1\""});
+    row("check: serial unset", {}, {"check", "%m", "--snum", ""}, 1, {"the serial is empty"});
+    row("check: backups of another serial", {"backup 2024 1"}, {"check", "%m", "--snum", "B9"},
+        1, {"run/data holds data-A7 but not data-B9"});
+    row("check: control characters escaped", {"backup 2024 1"},
+        {"check", "%m", "--snum", "B\x1b[2J"}, 1, {"data-B\\x1b[2J"});
+    row("version", {}, {"--version"}, 0, {"korvello-medium Ver: "});
+    row("help lists the command's own exit codes", {}, {"help", "prepare"}, 0,
+        {"1  the medium could not be written", "!--strict"});
+    row("check's exit codes", {}, {"check", "--help"}, 0,
+        {"1  a job counted would end", "4  with --strict", "!could not be written"});
 }
 
 // A command that fails leaves the medium as it was.
 void TestMedium::commands()
 {
+    QFETCH(QStringList, medium);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    QFETCH(QString, says);
+    QFETCH(QStringList, says);
     TestDevice device;
+    device.lay(medium, QStringLiteral("A7"));
     device.writeVersionFile("V1\n");
+    const QStringList before = QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
     QString said;
     QTextStream out(&said);
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
-    QVERIFY2(said.contains(says), qPrintable(said));
-    QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList());
+    QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));
+    QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

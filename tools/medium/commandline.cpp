@@ -3,29 +3,33 @@
 #include "mediumcheck.h"
 #include "mediumwriter.h"
 #include "platform.h"
+#include "utils.h"
 
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace MediumCommand {
 
 namespace {
 
-const char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  done (for check: the medium was read; the report says what the device does)\n"
-    "  1  the medium could not be written\n"
+const char kUsageCodes[] =
     "  2  bad arguments\n"
-    "  3  a folder or file named on the command line does not exist\n";
+    "  3  a folder or file named on the command line is not there, is of another\n"
+    "     kind or cannot be read\n";
 
 const char kPrepareHelp[] =
     "korvello-medium prepare DIR\n"
     "\n"
     "Lays out a medium in DIR, the folder that stands for the medium's mount\n"
     "point: DIR/run/ with the reference scripts backup_script.sh,\n"
-    "recover_script.sh and upgrade_script.sh, executable. Copies already there\n"
-    "are replaced; nothing else on the medium is touched.\n";
+    "recover_script.sh and upgrade_script.sh, executable. Nothing else on the\n"
+    "medium is touched.\n";
+const char kPrepareCodes[] = "  0  the scripts are in place (a run that changes nothing says so)\n"
+                             "  1  the medium could not be written\n";
 
 const char kPackHelp[] =
     "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] MEDIUM\n"
@@ -42,9 +46,13 @@ const char kPackHelp[] =
     "  --hook FILE   optional; stored as install.sh and run by sh in the\n"
     "                device's \"/\" after the payload is in place\n"
     "The layout is the one medium/upgrade_script.sh describes in its header.\n";
+const char kPackCodes[] = "  0  the package and its side file were written\n"
+                          "  1  they could not be written, or the payload carries "
+                          "etc/version.cfg\n";
 
 const char kCheckHelp[] =
-    "korvello-medium check MEDIUM [--snum S] [--version-file F]\n"
+    "korvello-medium check MEDIUM [--snum S] [--version-file F] [--json]\n"
+    "                             [--job backup,restore,upgrade] [--strict]\n"
     "\n"
     "Prints what the device would do with the medium in MEDIUM, job by job, and\n"
     "why, by the device's own rules: the next backup index and the file names\n"
@@ -59,55 +67,32 @@ const char kCheckHelp[] =
     "                    snum, as on the device; empty when unset)\n"
     "  --version-file F  a copy of the device's /etc/version.cfg; its first line\n"
     "                    is read exactly as the device reads it\n"
+    "  --json            the whole report as one JSON document, in the form that\n"
+    "                    share/korvello/check-report.schema.json describes\n"
+    "  --job LIST        only these jobs count for the exit code\n"
+    "  --strict          warnings count for the exit code too\n"
     "\n"
     "The decision lines keep their form for scripts: \"next index: N\",\n"
     "\"restores: NAME (index N)\" or \"restores: nothing\", \"takes: NAME\" or\n"
     "\"takes: nothing\", \"checksum: holds|fails\", \"already installed: yes|no|unknown\".\n"
     "QT_LOGGING_RULES=default.debug=true also shows the device code's debug lines.\n";
+const char kCheckCodes[] =
+    "  0  every job counted runs its script or ends on its success note\n"
+    "  1  a job counted would end on another note (the medium alone decides it)\n";
+const char kCheckLaterCodes[] = "  4  with --strict: no job counted fails, but there are warnings\n";
 
-// Options of one command: name -> value; positional arguments in order.
+// Options of one command: name -> value; flags; positional arguments in order.
 struct Parsed
 {
     QHash<QString, QString> options;
+    QStringList flags;
     QStringList positional;
     bool help = false;
     QString error;
 };
 
-Parsed parse(const QStringList &arguments, const QStringList &valueOptions)
-{
-    Parsed parsed;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            parsed.help = true;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            parsed.positional << arg;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1String("--"))) {
-            parsed.error = QStringLiteral("unknown option %1").arg(arg);
-            return parsed;
-        }
-        const int equals = arg.indexOf(QLatin1Char('='));
-        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-        if (!valueOptions.contains(name)) {
-            parsed.error = QStringLiteral("unknown option %1").arg(arg);
-            return parsed;
-        }
-        if (equals >= 0) {
-            parsed.options.insert(name, arg.mid(equals + 1));
-        } else if (i + 1 < arguments.size()) {
-            parsed.options.insert(name, arguments.at(++i));
-        } else {
-            parsed.error = QStringLiteral("%1 needs a value").arg(arg);
-            return parsed;
-        }
-    }
-    return parsed;
-}
+struct Command;
+Parsed parse(const QStringList &arguments, const Command &command);
 
 int badArguments(QTextStream &err, const QString &command, const QString &error)
 {
@@ -116,10 +101,28 @@ int badArguments(QTextStream &err, const QString &command, const QString &error)
     return kBadArguments;
 }
 
+// A path named on the command line that is missing, of the wrong kind or unreadable.
 int missing(QTextStream &err, const QString &command, const QString &path, const char *what)
 {
-    err << "korvello-medium " << command << ": " << path << ": no such " << what << "\n";
+    const QFileInfo info(path);
+    const QString problem = !info.exists() && !info.isSymLink()
+                                ? QStringLiteral("no such %1").arg(QLatin1String(what))
+                                : QStringLiteral("not a %1 that can be read").arg(QLatin1String(what));
+    err << "korvello-medium " << command << ": " << MediumCheck::shown(path) << ": " << problem
+        << "\n";
     return kMissing;
+}
+
+bool isFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && info.isReadable() && info.isExecutable();
+}
+
+bool isReadableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isReadable();
 }
 
 int finish(QTextStream &out, QTextStream &err, const QString &command,
@@ -130,7 +133,7 @@ int finish(QTextStream &out, QTextStream &err, const QString &command,
         return kFailed;
     }
     for (const QString &path : result.written)
-        out << "wrote " << path << "\n";
+        out << "wrote " << MediumCheck::shown(path) << "\n";
     return kDone;
 }
 
@@ -140,7 +143,7 @@ int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
     if (parsed.positional.size() != 1)
         return badArguments(err, command, QStringLiteral("give exactly one folder"));
     const QString medium = parsed.positional.first();
-    if (!QFileInfo(medium).isDir())
+    if (!isFolder(medium))
         return missing(err, command, medium, "folder");
     return finish(out, err, command, MediumWriter::prepare(medium));
 }
@@ -158,16 +161,46 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
         return badArguments(err, command,
                             QStringLiteral("%1 cannot be a package version: it must begin with V "
                                            "and hold no \"/\" or line end")
-                                .arg(version));
-    if (!QFileInfo(payload).isDir())
+                                .arg(MediumCheck::shown(version)));
+    if (!isFolder(payload))
         return missing(err, command, payload, "folder");
     const QString hook = parsed.options.value(QStringLiteral("hook"));
-    if (!hook.isEmpty() && !QFileInfo(hook).isFile())
+    if (!hook.isEmpty() && !isReadableFile(hook))
         return missing(err, command, hook, "file");
     const QString medium = parsed.positional.first();
-    if (!QFileInfo(medium).isDir())
+    if (!isFolder(medium))
         return missing(err, command, medium, "folder");
     return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
+}
+
+// The jobs --job names; all three when it is not given. Empty on a bad name.
+QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
+{
+    if (!parsed.options.contains(QStringLiteral("job")))
+        return {std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs)};
+    QVector<MediumCheck::Job> jobs;
+    for (const QString &name : parsed.options.value(QStringLiteral("job")).split(QLatin1Char(','))) {
+        const auto *found = std::find_if(
+            std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs),
+            [&name](MediumCheck::Job job) { return name == QLatin1String(jobName(job)); });
+        if (found == std::end(MediumCheck::kJobs)) {
+            *error = QStringLiteral("no job %1 (backup, restore, upgrade)")
+                         .arg(MediumCheck::shown(name));
+            return {};
+        }
+        jobs << *found;
+    }
+    return jobs;
+}
+
+int checkExitCode(const MediumCheck::Report &report, const QVector<MediumCheck::Job> &jobs,
+                  bool strict)
+{
+    for (MediumCheck::Job job : jobs) {
+        if (MediumCheck::outcome(report, job).failure)
+            return kJobFails;
+    }
+    return strict && !report.warnings.isEmpty() ? kWarnings : kDone;
 }
 
 int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
@@ -175,38 +208,62 @@ int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString command = QStringLiteral("check");
     if (parsed.positional.size() != 1)
         return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    QString error;
+    const QVector<MediumCheck::Job> jobs = countedJobs(parsed, &error);
+    if (!error.isEmpty())
+        return badArguments(err, command, error);
     MediumCheck::Options options;
     options.medium = parsed.positional.first();
-    if (!QFileInfo(options.medium).isDir())
+    if (!isFolder(options.medium))
         return missing(err, command, options.medium, "folder");
     options.snum = parsed.options.contains(QStringLiteral("snum"))
                        ? parsed.options.value(QStringLiteral("snum"))
                        : Platform::deviceSerial();
     options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
     options.versionFile = parsed.options.value(QStringLiteral("version-file"));
-    if (options.versionKnown && !QFileInfo(options.versionFile).isFile())
+    if (options.versionKnown && !isReadableFile(options.versionFile))
         return missing(err, command, options.versionFile, "file");
-    out << MediumCheck::render(MediumCheck::inspect(options));
-    return kDone;
+    const MediumCheck::Report report = MediumCheck::inspect(options);
+    const int code = checkExitCode(report, jobs, parsed.flags.contains(QStringLiteral("strict")));
+    if (!parsed.flags.contains(QStringLiteral("json"))) {
+        out << MediumCheck::render(report);
+        return code;
+    }
+    QJsonObject document = MediumCheck::toJson(report);
+    document.insert(QStringLiteral("exitCode"), code);
+    out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    return code;
 }
 
 struct Command
 {
     const char *name;
     const char *help;
+    const char *codes;      // 0 and 1
+    const char *laterCodes; // after the common 2 and 3
     QStringList valueOptions;
+    QStringList flags;
     int (*handler)(const Parsed &, QTextStream &, QTextStream &);
 };
 
 const QVector<Command> &commands()
 {
     static const QVector<Command> table = {
-        {"prepare", kPrepareHelp, {}, prepare},
+        {"prepare", kPrepareHelp, kPrepareCodes, "", {}, {}, prepare},
         {"pack-upgrade",
          kPackHelp,
+         kPackCodes,
+         "",
          {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook")},
+         {},
          packUpgrade},
-        {"check", kCheckHelp, {QStringLiteral("snum"), QStringLiteral("version-file")}, check},
+        {"check",
+         kCheckHelp,
+         kCheckCodes,
+         kCheckLaterCodes,
+         {QStringLiteral("snum"), QStringLiteral("version-file"), QStringLiteral("job")},
+         {QStringLiteral("json"), QStringLiteral("strict")},
+         check},
     };
     return table;
 }
@@ -220,22 +277,58 @@ const Command *findCommand(const QString &name)
     return nullptr;
 }
 
+Parsed parse(const QStringList &arguments, const Command &command)
+{
+    Parsed parsed;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            parsed.help = true;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            parsed.positional << arg;
+            continue;
+        }
+        const int equals = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
+        if (arg.startsWith(QLatin1String("--")) && equals < 0 && command.flags.contains(name)) {
+            parsed.flags << name;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--")) || !command.valueOptions.contains(name)) {
+            parsed.error = QStringLiteral("unknown option %1").arg(MediumCheck::shown(arg));
+            return parsed;
+        }
+        if (equals >= 0) {
+            parsed.options.insert(name, arg.mid(equals + 1));
+        } else if (i + 1 < arguments.size()) {
+            parsed.options.insert(name, arguments.at(++i));
+        } else {
+            parsed.error = QStringLiteral("%1 needs a value").arg(arg);
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
 } // namespace
 
 QString usage()
 {
     return QStringLiteral(
-               "korvello-medium COMMAND ...\n"
-               "\n"
-               "Prepares and checks a maintenance medium on the host, by the same rules\n"
-               "as the device's tool.\n"
-               "\n"
-               "  prepare DIR                                      lay out run/ with the scripts\n"
-               "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
-               "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
-               "  help [COMMAND]                                   this text, or a command's\n"
-               "\n")
-           + QString::fromLatin1(kExitCodes);
+        "korvello-medium COMMAND ...\n"
+        "\n"
+        "Prepares and checks a maintenance medium on the host, by the same rules\n"
+        "as the device's tool.\n"
+        "\n"
+        "  prepare DIR                                      lay out run/ with the scripts\n"
+        "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
+        "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
+        "  help [COMMAND]                                   this text, or a command's\n"
+        "  --version                                        the build stamp\n"
+        "\n"
+        "Each command's help lists its exit codes; 2 is always bad arguments.\n");
 }
 
 QString commandHelp(const QString &name)
@@ -243,7 +336,9 @@ QString commandHelp(const QString &name)
     const Command *command = findCommand(name);
     if (!command)
         return QString();
-    return QString::fromLatin1(command->help) + QLatin1Char('\n') + QString::fromLatin1(kExitCodes);
+    return QString::fromLatin1(command->help) + QStringLiteral("\nExit codes:\n")
+           + QString::fromLatin1(command->codes) + QString::fromLatin1(kUsageCodes)
+           + QString::fromLatin1(command->laterCodes);
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -252,6 +347,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (first.isEmpty()) {
         err << usage();
         return kBadArguments;
+    }
+    if (first == QLatin1String("--version")) {
+        out << "korvello-medium " << Utils::getVerStr() << "\n";
+        return kDone;
     }
     if (first == QLatin1String("help") || first == QLatin1String("--help")
         || first == QLatin1String("-h")) {
@@ -262,17 +361,17 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         }
         if (!findCommand(topic))
             return badArguments(err, QStringLiteral("help"),
-                                QStringLiteral("no command %1").arg(topic));
+                                QStringLiteral("no command %1").arg(MediumCheck::shown(topic)));
         out << commandHelp(topic);
         return kDone;
     }
     const Command *command = findCommand(first);
     if (!command) {
-        err << "korvello-medium: unknown command " << first << "\n"
+        err << "korvello-medium: unknown command " << MediumCheck::shown(first) << "\n"
             << "Try \"korvello-medium help\".\n";
         return kBadArguments;
     }
-    const Parsed parsed = parse(arguments.mid(1), command->valueOptions);
+    const Parsed parsed = parse(arguments.mid(1), *command);
     if (!parsed.error.isEmpty())
         return badArguments(err, first, parsed.error);
     if (parsed.help) {
