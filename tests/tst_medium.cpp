@@ -142,6 +142,14 @@ void TestMedium::commands_data()
         1, {"run/data holds data-A7 but not data-B9"});
     row("check: control characters escaped", {"backup 2024 1"},
         {"check", "%m", "--snum", "B\x1b[2J"}, 1, {"data-B\\x1b[2J"});
+    row("prepare keeps a script changed on the medium", {"script backup edited"},
+        {"prepare", "%m"}, 4,
+        {"kept ", "run/backup_script.sh: it differs", "run/upgrade_script.sh\n"});
+    row("prepare --force replaces it", {"script backup 0"}, {"prepare", "%m", "--force"}, 0,
+        {"wrote ", "run/backup_script.sh\n", "!kept"});
+    row("prepare says when it changes nothing", {"script backup reference",
+        "script recover reference", "script upgrade reference"}, {"prepare", "%m"}, 0,
+        {"nothing to change", "!wrote"});
     row("version", {}, {"--version"}, 0, {"korvello-medium Ver: "});
     row("help lists the command's own exit codes", {}, {"help", "prepare"}, 0,
         {"1  the medium could not be written", "!--strict"});
@@ -159,7 +167,8 @@ void TestMedium::commands()
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
     device.writeVersionFile("V1\n");
-    const QStringList before = QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+    const QStringList before = QDir(device.medium()).entryList(all);
     arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
     QString said;
@@ -167,7 +176,7 @@ void TestMedium::commands()
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
     QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));
-    QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QDir(device.medium()).entryList(all), before);
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

@@ -156,8 +156,14 @@ void layScript(const TestDevice &device, const QStringList &words)
         device.writeFile(path, "#!/bin/sh\r\nexit 0\r\n");
     else if (kind == QLatin1String("badinterpreter"))
         device.writeFile(path, "#!/nonexistent/sh\nexit 0\n");
-    else if (kind == QLatin1String("reference"))
-        QFile::copy(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name, path);
+    else if (kind == QLatin1String("reference") || kind == QLatin1String("edited")) {
+        QFile reference(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name);
+        reference.open(QIODevice::ReadOnly);
+        // Edited as an engineer does, to the same size.
+        const QByteArray data
+            = kind == QLatin1String("edited") ? "DATA_DIR=/srv1" : "DATA_DIR=/data";
+        device.writeFile(path, reference.readAll().replace("DATA_DIR=/data", data));
+    }
     else if (kind != QLatin1String("missing"))
         device.writeRecordingScript(name, kind.toInt(),
                                     scriptBody(words.mid(3), device.versionFile()));

@@ -55,7 +55,7 @@ public:
     //   script JOB EXIT [BODY]      run/JOB_script.sh recording its arguments; the body
     //                               may use $b, the backup's path without extension,
     //                               and the words of kBodies in testdevice.cpp
-    //   script JOB missing|noexec|crlf|badinterpreter|reference
+    //   script JOB missing|noexec|crlf|badinterpreter|reference|edited (DATA_DIR=/srv1)
     //   link PATH TARGET, file PATH, fifo PATH, dir PATH
     // FORM spoils the pair: wrong, upper (digest), none (no side file), only
     // (side file alone), alone (the digest alone), crlf, blank (before the

@@ -22,14 +22,16 @@ const char kUsageCodes[] =
     "     kind or cannot be read\n";
 
 const char kPrepareHelp[] =
-    "korvello-medium prepare DIR\n"
+    "korvello-medium prepare DIR [--force]\n"
     "\n"
     "Lays out a medium in DIR, the folder that stands for the medium's mount\n"
     "point: DIR/run/ with the reference scripts backup_script.sh,\n"
     "recover_script.sh and upgrade_script.sh, executable. Nothing else on the\n"
-    "medium is touched.\n";
+    "medium is touched. A script already there that differs from the reference\n"
+    "(an edited DATA_DIR) is kept and named, unless --force replaces it.\n";
 const char kPrepareCodes[] = "  0  the scripts are in place (a run that changes nothing says so)\n"
                              "  1  the medium could not be written\n";
+const char kPrepareLaterCodes[] = "  4  a script that differs from the reference was kept\n";
 
 const char kPackHelp[] =
     "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] MEDIUM\n"
@@ -79,7 +81,8 @@ const char kCheckHelp[] =
 const char kCheckCodes[] =
     "  0  every job counted runs its script or ends on its success note\n"
     "  1  a job counted would end on another note (the medium alone decides it)\n";
-const char kCheckLaterCodes[] = "  4  with --strict: no job counted fails, but there are warnings\n";
+const char kCheckLaterCodes[]
+    = "  4  with --strict: no job counted fails, but there are warnings\n";
 
 // Options of one command: name -> value; flags; positional arguments in order.
 struct Parsed
@@ -105,9 +108,9 @@ int badArguments(QTextStream &err, const QString &command, const QString &error)
 int missing(QTextStream &err, const QString &command, const QString &path, const char *what)
 {
     const QFileInfo info(path);
-    const QString problem = !info.exists() && !info.isSymLink()
-                                ? QStringLiteral("no such %1").arg(QLatin1String(what))
-                                : QStringLiteral("not a %1 that can be read").arg(QLatin1String(what));
+    const bool absent = !info.exists() && !info.isSymLink();
+    const QString problem
+        = QString::fromLatin1(absent ? "no such %1" : "not a %1 that can be read").arg(what);
     err << "korvello-medium " << command << ": " << MediumCheck::shown(path) << ": " << problem
         << "\n";
     return kMissing;
@@ -134,7 +137,12 @@ int finish(QTextStream &out, QTextStream &err, const QString &command,
     }
     for (const QString &path : result.written)
         out << "wrote " << MediumCheck::shown(path) << "\n";
-    return kDone;
+    for (const QString &path : result.kept)
+        out << "kept " << MediumCheck::shown(path)
+            << ": it differs from the reference script (--force replaces it)\n";
+    if (result.written.isEmpty() && result.kept.isEmpty())
+        out << "nothing to change: the medium already holds the reference scripts\n";
+    return result.kept.isEmpty() ? kDone : kKept;
 }
 
 int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
@@ -145,7 +153,8 @@ int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString medium = parsed.positional.first();
     if (!isFolder(medium))
         return missing(err, command, medium, "folder");
-    return finish(out, err, command, MediumWriter::prepare(medium));
+    return finish(out, err, command,
+                  MediumWriter::prepare(medium, parsed.flags.contains(QStringLiteral("force"))));
 }
 
 int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
@@ -179,7 +188,8 @@ QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
     if (!parsed.options.contains(QStringLiteral("job")))
         return {std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs)};
     QVector<MediumCheck::Job> jobs;
-    for (const QString &name : parsed.options.value(QStringLiteral("job")).split(QLatin1Char(','))) {
+    const QString names = parsed.options.value(QStringLiteral("job"));
+    for (const QString &name : names.split(QLatin1Char(','))) {
         const auto *found = std::find_if(
             std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs),
             [&name](MediumCheck::Job job) { return name == QLatin1String(jobName(job)); });
@@ -249,7 +259,13 @@ struct Command
 const QVector<Command> &commands()
 {
     static const QVector<Command> table = {
-        {"prepare", kPrepareHelp, kPrepareCodes, "", {}, {}, prepare},
+        {"prepare",
+         kPrepareHelp,
+         kPrepareCodes,
+         kPrepareLaterCodes,
+         {},
+         {QStringLiteral("force")},
+         prepare},
         {"pack-upgrade",
          kPackHelp,
          kPackCodes,

@@ -16,6 +16,7 @@ enum ExitCode {
     kMissing = 3, // a folder or file named on the command line is not there or unreadable
     kJobFails = 1, // check: a job counted would end on a failure note
     kWarnings = 4, // check --strict: warnings and no failure
+    kKept = 4,     // prepare: a changed script was kept
 };
 
 // arguments without the program name.

@@ -138,7 +138,8 @@ void renderRestore(QTextStream &out, const Report &report)
     if (plan.chosenFileName.isEmpty())
         out << "  restores: nothing\n";
     else
-        out << "  restores: " << shown(plan.chosenFileName) << " (index " << plan.chosenIndex << ")\n";
+        out << "  restores: " << shown(plan.chosenFileName) << " (index " << plan.chosenIndex
+            << ")\n";
     out << outcomeLine(outcome(report, Job::Restore),
                        scriptGets(plan.script, plan.chosenFileName,
                                   QString::number(plan.chosenIndex)));

@@ -1,6 +1,7 @@
 #include "mediumwriter.h"
 
 #include "mediumlayout.h"
+#include "regularfile.h"
 #include "upgradecatalog.h"
 #include "utils.h"
 
@@ -41,6 +42,8 @@ Result failure(const QString &error)
     result.error = error;
     return result;
 }
+
+const qint64 kCompareBlock = 64 * 1024;
 
 bool copyScript(const QString &source, const QString &target)
 {
@@ -93,7 +96,21 @@ bool writeSideFile(const QString &path, const QByteArray &content)
 
 } // namespace
 
-Result prepare(const QString &medium, const QString &scriptSource)
+bool sameContent(const QString &path, const QString &reference)
+{
+    QFile file;
+    QFile original(reference);
+    if (!RegularFile::open(file, path) || !original.open(QIODevice::ReadOnly)
+        || file.size() != original.size())
+        return false;
+    while (!original.atEnd()) {
+        if (file.read(kCompareBlock) != original.read(kCompareBlock))
+            return false;
+    }
+    return true;
+}
+
+Result prepare(const QString &medium, bool force, const QString &scriptSource)
 {
     if (!QFileInfo(medium).isDir())
         return failure(QStringLiteral("%1 is not a folder").arg(medium));
@@ -107,8 +124,20 @@ Result prepare(const QString &medium, const QString &scriptSource)
         return failure(QStringLiteral("cannot create %1").arg(run));
     Result result;
     for (const QString &name : scripts) {
+        const QString source = scriptSource + QLatin1Char('/') + name;
         const QString target = run + QLatin1Char('/') + name;
-        if (!copyScript(scriptSource + QLatin1Char('/') + name, target))
+        const QFileInfo there(target);
+        const bool present = there.exists() || there.isSymLink();
+        const bool same = present && sameContent(target, source);
+        if (same && there.isExecutable()) {
+            result.current << target;
+            continue;
+        }
+        if (present && !same && !force) {
+            result.kept << target;
+            continue;
+        }
+        if (!copyScript(source, target))
             return failure(QStringLiteral("cannot write %1").arg(target));
         result.written << target;
     }
