@@ -105,7 +105,8 @@ void TestMedium::report()
 void TestMedium::commands_data()
 {
     QTest::addColumn<QStringList>("medium");    // as TestDevice::lay reads it, serial A7
-    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"
+    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"; ";" ends
+                                                // a command, the last one's exit code counts
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
     const QStringList backupOnly = {"script backup reference", "file run/upgrade/._x"};
@@ -150,6 +151,17 @@ void TestMedium::commands_data()
     row("prepare says when it changes nothing", {"script backup reference",
         "script recover reference", "script upgrade reference"}, {"prepare", "%m"}, 0,
         {"nothing to change", "!wrote"});
+    row("pack-upgrade --output, then info against a device", {"script backup 0"},
+        {"pack-upgrade", "--version", "V3", "--payload", "%m/run", "--output", "%r/p/update-V3.tar",
+         ";", "info", "%r/p/update-V3.tar", "--device-root", "%m/run"}, 0,
+        {"update-V3.tar.md5\n", "version: \"V3\"", "checksum: holds",
+         "layout: taken; 1 payload file(s)", "replaces 1 file(s)\n    /backup_script.sh\n"});
+    row("info: a layout the upgrade script refuses", {"package update-V2.tar"},
+        {"info", "%m/run/upgrade/update-V2.tar"}, 1,
+        {"checksum: holds", "refused: holds neither payload/ nor install.sh"});
+    row("info: a name the device does not list, no side file", {"file run/upgrade/x.tar"},
+        {"info", "%m/run/upgrade/x.tar"}, 1,
+        {"device: no, the device lists only update-V*.tar", "side file: missing"});
     row("version", {}, {"--version"}, 0, {"korvello-medium Ver: "});
     row("help lists the command's own exit codes", {}, {"help", "prepare"}, 0,
         {"1  the medium could not be written", "!--strict"});
@@ -173,6 +185,10 @@ void TestMedium::commands()
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
     QString said;
     QTextStream out(&said);
+    for (int end = arguments.indexOf(";"); end >= 0; end = arguments.indexOf(";")) {
+        MediumCommand::run(arguments.mid(0, end), out, out);
+        arguments = arguments.mid(end + 1);
+    }
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
     QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));

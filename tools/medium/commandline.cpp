@@ -2,6 +2,7 @@
 
 #include "mediumcheck.h"
 #include "mediumwriter.h"
+#include "packageinfo.h"
 #include "platform.h"
 #include "utils.h"
 
@@ -35,10 +36,12 @@ const char kPrepareLaterCodes[] = "  4  a script that differs from the reference
 
 const char kPackHelp[] =
     "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] MEDIUM\n"
+    "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] --output FILE\n"
     "\n"
-    "Writes MEDIUM/run/upgrade/update-V.tar and its side file update-V.tar.md5\n"
+    "Writes MEDIUM/run/upgrade/update-V.tar, or FILE, and its side file (.md5)\n"
     "in md5sum's form (digest, two blanks, name). Both appear under their final\n"
-    "names only once complete.\n"
+    "names only once complete. The device cuts the version from the name: give\n"
+    "FILE the name update-V.tar before it goes onto a medium.\n"
     "\n"
     "  --version V   the version the device's version file reads after the\n"
     "                upgrade; begins with V (V1.2.3)\n"
@@ -48,6 +51,17 @@ const char kPackHelp[] =
     "  --hook FILE   optional; stored as install.sh and run by sh in the\n"
     "                device's \"/\" after the payload is in place\n"
     "The layout is the one medium/upgrade_script.sh describes in its header.\n";
+const char kInfoHelp[] =
+    "korvello-medium info FILE [--device-root DIR]\n"
+    "\n"
+    "Describes one upgrade package as the device and the reference upgrade\n"
+    "script judge it: whether the device lists its name and the version it cuts\n"
+    "from it, its digest against its side file FILE.md5, and its layout\n"
+    "(payload/, install.sh, no \"..\", no etc/version.cfg). With --device-root,\n"
+    "a copy of a device's \"/\", also the files of that device its payload\n"
+    "would replace. Writes nothing.\n";
+const char kInfoCodes[] = "  0  the device and the reference script would install it\n"
+                          "  1  they would not: the name, the checksum or the layout\n";
 const char kPackCodes[] = "  0  the package and its side file were written\n"
                           "  1  they could not be written, or the payload carries "
                           "etc/version.cfg\n";
@@ -160,8 +174,10 @@ int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
 int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("pack-upgrade");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    const QString output = parsed.options.value(QStringLiteral("output"));
+    if (parsed.positional.size() != (output.isEmpty() ? 1 : 0))
+        return badArguments(err, command,
+                            QStringLiteral("give exactly one medium folder or --output FILE"));
     const QString version = parsed.options.value(QStringLiteral("version"));
     const QString payload = parsed.options.value(QStringLiteral("payload"));
     if (version.isEmpty() || payload.isEmpty())
@@ -176,10 +192,29 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
     const QString hook = parsed.options.value(QStringLiteral("hook"));
     if (!hook.isEmpty() && !isReadableFile(hook))
         return missing(err, command, hook, "file");
+    if (!output.isEmpty())
+        return finish(out, err, command,
+                      MediumWriter::packUpgradeTo(version, payload, output, hook));
     const QString medium = parsed.positional.first();
     if (!isFolder(medium))
         return missing(err, command, medium, "folder");
     return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
+}
+
+int info(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("info");
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one package file"));
+    const QString package = parsed.positional.first();
+    if (!isReadableFile(package))
+        return missing(err, command, package, "file");
+    const QString deviceRoot = parsed.options.value(QStringLiteral("device-root"));
+    if (!deviceRoot.isEmpty() && !isFolder(deviceRoot))
+        return missing(err, command, deviceRoot, "folder");
+    const PackageInfo::Info found = PackageInfo::inspect(package, deviceRoot);
+    out << PackageInfo::render(found, deviceRoot);
+    return found.ok() ? kDone : kFailed;
 }
 
 // The jobs --job names; all three when it is not given. Empty on a bad name.
@@ -270,9 +305,11 @@ const QVector<Command> &commands()
          kPackHelp,
          kPackCodes,
          "",
-         {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook")},
+         {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook"),
+          QStringLiteral("output")},
          {},
          packUpgrade},
+        {"info", kInfoHelp, kInfoCodes, "", {QStringLiteral("device-root")}, {}, info},
         {"check",
          kCheckHelp,
          kCheckCodes,
@@ -341,6 +378,7 @@ QString usage()
         "  prepare DIR                                      lay out run/ with the scripts\n"
         "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
         "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
+        "  info FILE [--device-root DIR]                    one upgrade package\n"
         "  help [COMMAND]                                   this text, or a command's\n"
         "  --version                                        the build stamp\n"
         "\n"

@@ -166,8 +166,18 @@ QByteArray sideFileLine(const QString &digest, const QString &fileName)
 Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
                    const QString &hook)
 {
-    const QString name = packageName(version);
-    if (name.isEmpty())
+    if (!QFileInfo(medium).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(medium));
+    return packUpgradeTo(version, payload,
+                         MediumLayout::packageFolder(medium) + QLatin1Char('/')
+                             + packageName(version),
+                         hook);
+}
+
+Result packUpgradeTo(const QString &version, const QString &payload, const QString &package,
+                     const QString &hook)
+{
+    if (packageName(version).isEmpty())
         return failure(QStringLiteral("%1 cannot be a package version: it must begin with V and "
                                       "hold no \"/\" or line end")
                            .arg(version));
@@ -178,14 +188,10 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
                                       "script writes the version from the package name"));
     if (!hook.isEmpty() && !QFileInfo(hook).isFile())
         return failure(QStringLiteral("%1 is not a file").arg(hook));
-    if (!QFileInfo(medium).isDir())
-        return failure(QStringLiteral("%1 is not a folder").arg(medium));
-    const QString folder = MediumLayout::packageFolder(medium);
+    const QString folder = QFileInfo(package).absolutePath();
     if (!QDir().mkpath(folder))
         return failure(QStringLiteral("cannot create %1").arg(folder));
-
     // Until it is complete the package carries a name the device never lists.
-    const QString package = folder + QLatin1Char('/') + name;
     const QString partial = package + QStringLiteral(".part");
     QFile::remove(partial);
     const QString tarError = writePackage(partial, payload, hook);
@@ -198,7 +204,7 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
     if (digest.isEmpty() || !QFile::rename(partial, package))
         return failure(QStringLiteral("cannot write %1").arg(package));
     const QString sideFile = MediumLayout::packageSideFile(package);
-    if (!writeSideFile(sideFile, sideFileLine(digest, name)))
+    if (!writeSideFile(sideFile, sideFileLine(digest, QFileInfo(package).fileName())))
         return failure(QStringLiteral("cannot write %1").arg(sideFile));
     Result result;
     result.ok = true;

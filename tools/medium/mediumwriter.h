@@ -41,6 +41,10 @@ QString packageName(const QString &version);
 Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
                    const QString &hook = QString());
 
+// The same package written to `package`, any path, with its side file beside it.
+Result packUpgradeTo(const QString &version, const QString &payload, const QString &package,
+                     const QString &hook = QString());
+
 // "digest  name\n", as md5sum writes it.
 QByteArray sideFileLine(const QString &digest, const QString &fileName);
 
