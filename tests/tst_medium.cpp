@@ -162,6 +162,21 @@ void TestMedium::commands_data()
     row("info: a name the device does not list, no side file", {"file run/upgrade/x.tar"},
         {"info", "%m/run/upgrade/x.tar"}, 1,
         {"device: no, the device lists only update-V*.tar", "side file: missing"});
+    // Two backups, a line of eight fields and an upgrade's line torn by a power cut.
+    const QString run = "2026-12-06T0%1:00:00Z\\t%2\\t%3\\t%4\\t0\\t3\\tA7 x";
+    const QStringList history = {"file run/log/A7.log " + run.arg(4).arg("backup", "3", "missing")
+                                 + "\\n" + run.arg(5).arg("backup", "5", "not enough room")
+                                 + "\\n" + run.arg(5).arg("backup", "0", "done") + "\\tmore\\n"
+                                 + run.arg(6).arg("upgrade", "0", "done")};
+    row("log: each run, torn lines skipped", history, {"log", "%m", "--snum", "A7"}, 0,
+        {"2 run(s)\n", "backup  2026-12-06T05:00:00Z  exit 5 (not enough room), 0 bytes, 3 s  A7 x",
+         "2 torn or unreadable line(s) skipped"});
+    row("log --json", history, {"log", "%m", "--snum", "A7", "--json"}, 0, {"\"exitCode\": 5"});
+    row("log: a serial's bytes as the scripts write them", history,
+        {"log", "%m", "--snum", "A/7"}, 0, {"run/log/A_7.log: none"});
+    row("check: the last run of each job", history, {"check", "%m", "--snum", "A7"}, 1,
+        {"last run: 2026-12-06T05:00:00Z  exit 5 (not enough room), 0 bytes, 3 s\n",
+         "last run: none recorded"});
     row("version", {}, {"--version"}, 0, {"korvello-medium Ver: "});
     row("help lists the command's own exit codes", {}, {"help", "prepare"}, 0,
         {"1  the medium could not be written", "!--strict"});

@@ -96,6 +96,7 @@ QByteArray unescaped(QString text)
 {
     return text.replace(QLatin1String("\\n"), QLatin1String("\n"))
         .replace(QLatin1String("\\r"), QLatin1String("\r"))
+        .replace(QLatin1String("\\t"), QLatin1String("\t"))
         .toUtf8();
 }
 
@@ -311,7 +312,7 @@ void TestDevice::lay(const QStringList &items, const QString &snum) const
         else if (kind == QLatin1String("script"))
             layScript(*this, words);
         else if (kind == QLatin1String("file"))
-            writeFile(path, "x");
+            writeFile(path, words.size() > 2 ? unescaped(item.section(' ', 2)) : "x");
         else if (kind == QLatin1String("dir"))
             QDir().mkpath(path);
         if (kind != QLatin1String("fifo") && kind != QLatin1String("link"))

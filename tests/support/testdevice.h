@@ -51,12 +51,12 @@ public:
     //   backup STAMP INDEX [FORM]   an archive data-SNUM-STAMP-INDEX.tar made with tar,
     //   backup NAME [FORM]          or any archive name, and its side file by md5sum
     //   package NAME [FORM]         run/upgrade/NAME and NAME.md5 alike
-    //   version TEXT                the version file; \n and \r stand for line ends
+    //   version TEXT                the version file; \n, \r and \t stand for line ends, tab
     //   script JOB EXIT [BODY]      run/JOB_script.sh recording its arguments; the body
     //                               may use $b, the backup's path without extension,
     //                               and the words of kBodies in testdevice.cpp
     //   script JOB missing|noexec|crlf|badinterpreter|reference|edited (DATA_DIR=/srv1)
-    //   link PATH TARGET, file PATH, fifo PATH, dir PATH
+    //   link PATH TARGET, file PATH [TEXT, escaped as for version], fifo PATH, dir PATH
     // FORM spoils the pair: wrong, upper (digest), none (no side file), only
     // (side file alone), alone (the digest alone), crlf, blank (before the
     // digest), utf16, fifo, zero (a link to /dev/zero), nul1g (1 GiB of NUL

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "mediumcheck.h"
+#include "mediumhistory.h"
 #include "mediumwriter.h"
 #include "packageinfo.h"
 #include "platform.h"
@@ -51,6 +52,15 @@ const char kPackHelp[] =
     "  --hook FILE   optional; stored as install.sh and run by sh in the\n"
     "                device's \"/\" after the payload is in place\n"
     "The layout is the one medium/upgrade_script.sh describes in its header.\n";
+const char kLogHelp[] =
+    "korvello-medium log MEDIUM [--snum S] [--json]\n"
+    "\n"
+    "Prints the history the reference scripts keep on the medium, one run a\n"
+    "line: the time (UTC), the job, its exit code and reason, the bytes it moved\n"
+    "and the seconds it took, and its arguments. A line torn by a power cut is\n"
+    "counted and skipped. --snum picks the device (default: the environment\n"
+    "variable snum); --json prints the same as one JSON document.\n";
+const char kLogCodes[] = "  0  the history was read (or there is none)\n";
 const char kInfoHelp[] =
     "korvello-medium info FILE [--device-root DIR]\n"
     "\n"
@@ -238,6 +248,30 @@ QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
     return jobs;
 }
 
+QString serial(const Parsed &parsed)
+{
+    const QString option = QStringLiteral("snum");
+    return parsed.options.contains(option) ? parsed.options.value(option)
+                                           : Platform::deviceSerial();
+}
+
+int showLog(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("log");
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    const QString medium = parsed.positional.first();
+    if (!isFolder(medium))
+        return missing(err, command, medium, "folder");
+    const MediumHistory::History history = MediumHistory::read(medium, serial(parsed));
+    if (parsed.flags.contains(QStringLiteral("json")))
+        out << QString::fromUtf8(
+            QJsonDocument(MediumHistory::toJson(history)).toJson(QJsonDocument::Indented));
+    else
+        out << MediumHistory::render(history, medium);
+    return kDone;
+}
+
 int checkExitCode(const MediumCheck::Report &report, const QVector<MediumCheck::Job> &jobs,
                   bool strict)
 {
@@ -261,9 +295,7 @@ int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
     options.medium = parsed.positional.first();
     if (!isFolder(options.medium))
         return missing(err, command, options.medium, "folder");
-    options.snum = parsed.options.contains(QStringLiteral("snum"))
-                       ? parsed.options.value(QStringLiteral("snum"))
-                       : Platform::deviceSerial();
+    options.snum = serial(parsed);
     options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
     options.versionFile = parsed.options.value(QStringLiteral("version-file"));
     if (options.versionKnown && !isReadableFile(options.versionFile))
@@ -310,6 +342,13 @@ const QVector<Command> &commands()
          {},
          packUpgrade},
         {"info", kInfoHelp, kInfoCodes, "", {QStringLiteral("device-root")}, {}, info},
+        {"log",
+         kLogHelp,
+         kLogCodes,
+         "",
+         {QStringLiteral("snum")},
+         {QStringLiteral("json")},
+         showLog},
         {"check",
          kCheckHelp,
          kCheckCodes,
@@ -379,6 +418,7 @@ QString usage()
         "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
         "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
         "  info FILE [--device-root DIR]                    one upgrade package\n"
+        "  log MEDIUM [--snum S] [--json]                   the scripts' history\n"
         "  help [COMMAND]                                   this text, or a command's\n"
         "  --version                                        the build stamp\n"
         "\n"

@@ -214,6 +214,7 @@ Report inspect(const Options &options)
     report.backup = planBackup(report.medium, options.snum);
     report.restore = planRestore(report.medium, options.snum);
     report.upgrade = planUpgrade(report.medium, options);
+    report.history = MediumHistory::read(report.medium, options.snum);
     report.warnings = findWarnings(report);
     return report;
 }

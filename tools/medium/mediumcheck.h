@@ -3,6 +3,7 @@
 
 #include "backupcatalog.h"
 #include "jobends.h"
+#include "mediumhistory.h"
 #include "mediumlayout.h"
 #include "scriptstate.h"
 #include "upgradecatalog.h"
@@ -86,6 +87,7 @@ struct Report
     RestorePlan restore;
     UpgradePlan upgrade;
     QStringList warnings;
+    MediumHistory::History history; // the scripts' own record of earlier runs
 };
 
 // The time stamp stands for the moment the job starts.

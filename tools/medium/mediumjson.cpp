@@ -52,7 +52,9 @@ QJsonObject jobJson(const Report &report, Job job, const Script &script, const Q
                     FolderState state)
 {
     const Outcome end = outcome(report, job);
+    const MediumHistory::Run *lastRun = report.history.last(QLatin1String(jobName(job)));
     return QJsonObject{
+        {"lastRun", lastRun ? QJsonValue(MediumHistory::toJson(*lastRun)) : QJsonValue()},
         {"script",
          QJsonObject{{"name", script.name},
                      {"state", stateName(script.state)},

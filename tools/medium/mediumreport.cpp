@@ -77,6 +77,14 @@ QString outcomeLine(const Outcome &end, const QString &run)
         .arg(run, quoted(end.note));
 }
 
+// The job's last run as the medium's history has it.
+QString lastRunLine(const Report &report, Job job)
+{
+    const MediumHistory::Run *run = report.history.last(QLatin1String(jobName(job)));
+    return QStringLiteral("  last run: %1\n")
+        .arg(run ? shown(MediumHistory::summary(*run)) : QStringLiteral("none recorded"));
+}
+
 QString scriptGets(const Script &script, const QString &second, const QString &third)
 {
     return QStringLiteral("%1 gets %2 %3").arg(script.name, quoted(second), quoted(third));
@@ -93,6 +101,7 @@ void renderBackup(QTextStream &out, const Report &report)
         out << "  expected files: " << plan.expectedArchive << " and " << plan.expectedSideFile
             << " (" << kTimeStampPlaceholder << ": the job's start)\n";
     out << outcomeLine(outcome(report, Job::Backup), plan.script.name + QStringLiteral(" runs"));
+    out << lastRunLine(report, Job::Backup);
 }
 
 } // namespace
@@ -143,6 +152,7 @@ void renderRestore(QTextStream &out, const Report &report)
     out << outcomeLine(outcome(report, Job::Restore),
                        scriptGets(plan.script, plan.chosenFileName,
                                   QString::number(plan.chosenIndex)));
+    out << lastRunLine(report, Job::Restore);
 }
 
 QString sideFileWord(const UpgradeCatalog::PackageCheck &check)
@@ -197,6 +207,7 @@ void renderUpgrade(QTextStream &out, const Report &report)
     }
     out << outcomeLine(outcome(report, Job::Upgrade),
                        scriptGets(plan.script, plan.taken, QStringLiteral("0")));
+    out << lastRunLine(report, Job::Upgrade);
 }
 
 } // namespace
