@@ -152,6 +152,20 @@ bool isReadableFile(const QString &path)
     return info.isFile() && info.isReadable();
 }
 
+// The one path a command reads: *path set and kDone when it is there and of
+// its kind, else the exit code with its message.
+int onePath(const Parsed &parsed, QTextStream &err, const QString &command, const char *what,
+            QString *path)
+{
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one %1").arg(what));
+    *path = parsed.positional.first();
+    const bool folder = QByteArray(what).endsWith("folder");
+    if (folder ? isFolder(*path) : isReadableFile(*path))
+        return kDone;
+    return missing(err, command, *path, folder ? "folder" : "file");
+}
+
 int finish(QTextStream &out, QTextStream &err, const QString &command,
            const MediumWriter::Result &result)
 {
@@ -172,11 +186,9 @@ int finish(QTextStream &out, QTextStream &err, const QString &command,
 int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("prepare");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one folder"));
-    const QString medium = parsed.positional.first();
-    if (!isFolder(medium))
-        return missing(err, command, medium, "folder");
+    QString medium;
+    if (const int code = onePath(parsed, err, command, "folder", &medium))
+        return code;
     return finish(out, err, command,
                   MediumWriter::prepare(medium, parsed.flags.contains(QStringLiteral("force"))));
 }
@@ -214,11 +226,9 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
 int info(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("info");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one package file"));
-    const QString package = parsed.positional.first();
-    if (!isReadableFile(package))
-        return missing(err, command, package, "file");
+    QString package;
+    if (const int code = onePath(parsed, err, command, "package file", &package))
+        return code;
     const QString deviceRoot = parsed.options.value(QStringLiteral("device-root"));
     if (!deviceRoot.isEmpty() && !isFolder(deviceRoot))
         return missing(err, command, deviceRoot, "folder");
@@ -258,11 +268,9 @@ QString serial(const Parsed &parsed)
 int showLog(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("log");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
-    const QString medium = parsed.positional.first();
-    if (!isFolder(medium))
-        return missing(err, command, medium, "folder");
+    QString medium;
+    if (const int code = onePath(parsed, err, command, "medium folder", &medium))
+        return code;
     const MediumHistory::History history = MediumHistory::read(medium, serial(parsed));
     if (parsed.flags.contains(QStringLiteral("json")))
         out << QString::fromUtf8(
@@ -285,16 +293,13 @@ int checkExitCode(const MediumCheck::Report &report, const QVector<MediumCheck::
 int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("check");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
+    MediumCheck::Options options;
+    if (const int code = onePath(parsed, err, command, "medium folder", &options.medium))
+        return code;
     QString error;
     const QVector<MediumCheck::Job> jobs = countedJobs(parsed, &error);
     if (!error.isEmpty())
         return badArguments(err, command, error);
-    MediumCheck::Options options;
-    options.medium = parsed.positional.first();
-    if (!isFolder(options.medium))
-        return missing(err, command, options.medium, "folder");
     options.snum = serial(parsed);
     options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
     options.versionFile = parsed.options.value(QStringLiteral("version-file"));
