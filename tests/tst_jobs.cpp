@@ -238,8 +238,11 @@ void TestJobs::jobs_data()
 
     row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto", "A7",
         {"===  runBackupSH   \"%run/backup_script.sh\""}, pullUsb);
+    // With a history, so that check's lastRun meets the schema too.
     row("backup: highest index + 1", 1, exit3 + QStringList{"backup 20240101000000 1",
-        "backup 20240102000000 5", "backup 20240103000000 3"}, busy, backup("6"));
+        "backup 20240102000000 5", "backup 20240103000000 3",
+        "file run/log/A7.log 2026-12-06T05:00:00Z\\tbackup\\t3\\tmissing\\t0\\t1\\tA7\\n"}, busy,
+        backup("6"));
     row("backup: upper case counts; side files, folders, links do not", 1, exit3 + QStringList{
         "backup DATA-A7-20240101000000-4.TAR", "file run/data/data-A7/data-A7-x-7.md5",
         "dir run/data/data-A7/data-A7-x-8.tar", "link run/data/data-A7/data-A7-x-9.tar %else"},
