@@ -58,6 +58,58 @@
 # Uses only what BusyBox provides. KORVELLO_SIM_ROOT, set by the simulator,
 # stands for the device's "/"; it is empty on the device itself.
 
+# History: one line per run in run/log/SERIAL.log on the medium, for whoever
+# looks at the stick after a failed job (the device keeps no log and
+# reboots). Tab-separated: UTC time, job, exit code, its reason, bytes moved,
+# seconds taken, the arguments. Writing it never changes the job's exit
+# code: on a full or read-only medium, or where run/log is a link, the line
+# is lost. A line torn by a power cut is closed before the next is added,
+# and the file is cut to its newer half once it passes HISTORY_KEEP bytes.
+HISTORY_JOB=upgrade
+HISTORY_KEEP=65536
+HISTORY_START=$(date +%s)
+
+history_line() (
+    status=$1
+    shift
+    case $status in
+        0) reason="done" ;;
+        1) reason="a write, unpack or install step failed" ;;
+        2) reason="wrong arguments" ;;
+        3) reason="something to read is missing or not a regular file" ;;
+        4) reason="a checksum does not match its side file" ;;
+        5) reason="not enough room" ;;
+        6) reason="too large for FAT" ;;
+        7) reason="a package name or layout it does not take" ;;
+        8) reason="a folder to write resolves off the medium" ;;
+        *) reason="ended by a signal or an unknown failure" ;;
+    esac
+    case $HISTORY_JOB in
+        backup) moved=$4/data-$1/data-$1-$2-$3.tar ;;
+        restore) moved=$4/data-$1/$2 ;;
+        *) moved=$4/$2 ;;
+    esac
+    bytes=0
+    [ -f "$moved" ] && bytes=$(stat -c %s "$moved")
+    dir=$(cd "${0%/*}" && pwd -P)/log
+    [ ! -L "$dir" ] && mkdir -p "$dir" || exit 0
+    serial=$(printf '%s' "$1" | tr -c 'A-Za-z0-9._-' '_')
+    log=$dir/${serial:-_}.log
+    if [ -L "$log" ] || { [ -e "$log" ] && [ ! -f "$log" ]; }; then exit 0; fi
+    if [ -s "$log" ]; then
+        case $(tail -c 1 "$log" | od -An -tx1) in
+            *0a*) ;;
+            *) printf '\n' >> "$log" ;;
+        esac
+    fi
+    if [ "$(stat -c %s "$log" 2>/dev/null || echo 0)" -gt "$HISTORY_KEEP" ]; then
+        tail -c "$((HISTORY_KEEP / 2))" "$log" | sed 1d > "$log.new" && mv -f "$log.new" "$log"
+    fi
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$HISTORY_JOB" \
+        "$status" "$reason" "$bytes" "$(($(date +%s) - HISTORY_START))" \
+        "$(printf '%s' "$*" | tr '\t\n\r' '   ')" >> "$log" && sync
+) 2>/dev/null
+
 VERSION_FILE=/etc/version.cfg
 STAGE_DIR=/.korvello-upgrade
 MARGIN_KIB=1024
@@ -502,4 +554,9 @@ main() {
     say "installed $2, version $version"
 }
 
-main "$@"
+# The job runs in a subshell of its own, so that its exits and traps end
+# there and the history line is written whatever the job did.
+( main "$@" )
+status=$?
+history_line "$status" "$@"
+exit "$status"

@@ -73,6 +73,19 @@ QString backupDir(const QString &root)
     return runFolder(root) + QStringLiteral("/data");
 }
 
+QString historyLog(const QString &root, const QString &snum)
+{
+    QByteArray name = snum.toUtf8();
+    for (char &byte : name) {
+        // Bytes, as the scripts' tr sees them, whatever the locale.
+        const bool kept = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')
+                          || (byte >= '0' && byte <= '9') || byte == '.' || byte == '-';
+        byte = kept ? byte : '_';
+    }
+    return runFolder(root) + QStringLiteral("/log/")
+           + QString::fromLatin1(name.isEmpty() ? QByteArray("_") : name) + QStringLiteral(".log");
+}
+
 QString deviceFolder(const QString &root, const QString &snum)
 {
     return backupDir(root) + QStringLiteral("/data-") + snum;

@@ -12,6 +12,7 @@
 //   ROOT/run/data/data-SNUM/data-SNUM-TIMESTAMP-INDEX.md5   its side file
 //   ROOT/run/upgrade/update-V*.tar                          a package
 //   ROOT/run/upgrade/update-V*.tar.md5                      its side file
+//   ROOT/run/log/SNUM.log                                   the scripts' history
 //
 // ROOT is the storage root, the medium's mount path.
 namespace MediumLayout {
@@ -36,6 +37,10 @@ constexpr char kPackageVersionLead[] = "update-";
 constexpr char kPackageVersionTail[] = ".tar";
 // A package's side file: its whole name with ".md5" appended.
 QString packageSideFile(const QString &packagePath);
+
+// The history the reference scripts append to, one line per run: the serial
+// with every byte but letters, digits, ".", "_" and "-" as "_"; "_" when empty.
+QString historyLog(const QString &root, const QString &snum);
 
 // A folder that a job creates or hands to a script, as the medium has it.
 enum class FolderState {

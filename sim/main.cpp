@@ -15,12 +15,21 @@ int main(int argc, char *argv[])
         printf("%s", Simulator::help(argc, argv).toLocal8Bit().constData());
         return 0;
     }
+    if (arguments.version) {
+        printf("%s\n", Simulator::versionLine().toLocal8Bit().constData());
+        return 0;
+    }
     QString error = arguments.error;
     if (error.isEmpty())
         error = Simulator::install(arguments.root);
     if (!error.isEmpty()) {
         fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
         return 2;
+    }
+    const QString platformNote = Simulator::choosePlatform(arguments);
+    if (!platformNote.isEmpty()) {
+        printf("%s\n", platformNote.toLocal8Bit().constData());
+        fflush(stdout);
     }
     int passOnCount = static_cast<int>(arguments.passOn.size()) - 1;
     return Startup::run(passOnCount, arguments.passOn.data(),

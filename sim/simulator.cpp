@@ -2,6 +2,7 @@
 
 #include "platform.h"
 #include "startup.h"
+#include "utils.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -37,6 +38,10 @@ const char kUsage[] =
     "can reach whatever you can. Run packages you do not trust in a throw-away\n"
     "account or machine. The serial comes from the environment variable snum,\n"
     "as on the device. DIR must not be \"/\".\n"
+    "\n"
+    "With no platform chosen (-platform, QT_QPA_PLATFORM) and no display\n"
+    "(DISPLAY, WAYLAND_DISPLAY), it runs on the offscreen platform and says so\n"
+    "on its first line. --version prints the build stamp alone.\n"
     "\n";
 
 constexpr int kNarrateMs = 20;
@@ -117,6 +122,8 @@ Arguments parse(int argc, char **argv)
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (asksForHelp(arg))
             parsed.help = true;
+        if (arg == QLatin1String("--version") || arg == QLatin1String("-v"))
+            parsed.version = true;
         if (arg == QLatin1String("--root")) {
             if (i + 1 >= argc) {
                 parsed.error = QStringLiteral("--root needs a directory");
@@ -162,6 +169,27 @@ QString install(const QString &root)
     qputenv(kRootVariable, absolute.toLocal8Bit());
     qputenv("TMPDIR", temporary.toLocal8Bit());
     return QString();
+}
+
+QString versionLine()
+{
+    return QStringLiteral("korvello-sim ") + Utils::getVerStr();
+}
+
+QString choosePlatform(const Arguments &arguments)
+{
+    for (const char *arg : arguments.passOn) {
+        if (arg && qstrcmp(arg, "-platform") == 0)
+            return QString();
+    }
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return QString();
+    // Qt would otherwise abort on the missing display with a message about
+    // reinstalling the application.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return QStringLiteral("korvello-sim: no display (DISPLAY and WAYLAND_DISPLAY unset): "
+                          "the offscreen platform; the screen's lines follow");
 }
 
 void narrate(QWidget &window)

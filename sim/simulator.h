@@ -18,6 +18,7 @@ struct Arguments
 {
     QString root;
     bool help = false;
+    bool version = false; // --version or -v: the build stamp alone
     QString error;
     std::vector<char *> passOn;  // everything the tool's own parser gets
 };
@@ -32,6 +33,12 @@ Arguments parse(int argc, char **argv);
 QString help(int argc, char **argv);
 // Validates the root and installs it; returns an error text or an empty one.
 QString install(const QString &root);
+// "korvello-sim " and the build stamp the main window shows.
+QString versionLine();
+// With no platform chosen (-platform, QT_QPA_PLATFORM) and no display to
+// show a window on, picks the offscreen platform and returns the line that
+// says so; else an empty text.
+QString choosePlatform(const Arguments &arguments);
 
 // Prints the screen's two lines whenever they change, as a headless run's
 // transcript of what an engineer would have read.

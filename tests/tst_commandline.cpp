@@ -107,6 +107,8 @@ void TestCommandLine::startUp_data()
         << started;
     QTest::newRow("simulator without root") << true << QStringList{"-c", "1"} << 2
                                             << QStringList{"--root DIR is required"} << started;
+    QTest::newRow("simulator version") << true << QStringList{"-c", "1", "--version"} << 0
+                                       << QStringList{"korvello-sim Ver: "} << started;
     // Help wherever it stands is help alone: the tool never starts.
     QTest::newRow("simulator help after --") << true
         << QStringList{"--root", "%root", "-platform", "offscreen", "-c", "3", "--", "--help"} << 0
@@ -123,8 +125,10 @@ void TestCommandLine::startUp_data()
         << QStringList{"--root", "%root", "--root=/", "-c", "1"} << 2
         << QStringList{"the root must not be the real /"} << started;
     // Every job ends in the countdown; the simulated reboot ends the run.
+    // Without -platform the simulator runs as on a machine without a display.
     QTest::newRow("simulator reboot") << true << QStringList{"--root", "%root", "-c", "1"} << 0
-        << QStringList{"=== argv: 0 and 1",
+        << QStringList{"korvello-sim: no display (DISPLAY and WAYLAND_DISPLAY unset): the "
+                       "offscreen platform", "=== argv: 0 and 1",
                        "===  DataBackupView  mPathBackData  \"%root/mnt/usb/sda1\"",
                        "===  handleRebootCount  rebootCount  5", "===  handleRebootCount  reboot\n",
                        "korvello-sim: the simulated device reboots now"}
@@ -149,6 +153,12 @@ void TestCommandLine::startUp()
         QSKIP("no private mount namespace here (needs root): the simulator is not run unguarded");
 
     QProcess child;
+    if (sim && !arguments.contains("-platform")) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(name);
+        child.setProcessEnvironment(environment);
+    }
     const QString executable = QString::fromLocal8Bit(sim ? KORVELLO_SIM_BIN : KORVELLO_BIN);
     const QString until = exitCode < 0 ? inOrder.last() : QString();
     const QString output =

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,7 +32,7 @@ namespace {
 const int kJobLimitMs = 120000;
 const long kPeakLimitKiB = 64 * 1024;
 const char *const kScripts[] = {"", "backup_script.sh", "recover_script.sh", "upgrade_script.sh"};
-const char *const kSections[] = {"", "\nBackup\n", "\nRestoration\n", "\nUpgrade\n"};
+const char *const kJobNames[] = {"", "backup", "restore", "upgrade"};
 const char *const kSuccess[] = {"", " 備份成功 ", "數據還原成功", "升級成功"};
 const char *const kBusy[] = {"", "數據備份中，請稍後...", "還原中，請稍後...",
                              "升級包檢測中，請稍後..."};
@@ -152,16 +153,25 @@ Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
     return transcript;
 }
 
-// What check says the job ends with: the note, or "script: " + the success
-// note when the script's exit code decides.
+// What check's JSON report says the job ends with: the note, or "script: "
+// + the success note when the script's exit code decides. The report must
+// have the form its schema documents.
 QString predicted(const TestDevice &device, int job, const QString &snum)
 {
-    const QString section = device.checkReport(snum).section(QLatin1String(kSections[job]), 1);
-    static const QRegularExpression outcome(
-        QStringLiteral("outcome: (.*)the screen shows \"([^\"]*)\""));
-    const QRegularExpressionMatch match = outcome.match(section);
-    return (match.captured(1).isEmpty() ? QString() : QStringLiteral("script: "))
-           + match.captured(2);
+    static const QJsonObject schema = [] {
+        QFile file(QStringLiteral(KORVELLO_SOURCE_DIR "/tools/medium/check-report.schema.json"));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
+    }();
+    const QString report = device.checkReport(snum, {"--json"});
+    const QJsonObject document
+        = QJsonDocument::fromJson(report.mid(report.indexOf('{')).toUtf8()).object();
+    const QString violation = TestSupport::schemaViolation(document, schema);
+    if (schema.isEmpty() || !violation.isEmpty())
+        return QStringLiteral("schema: ") + violation;
+    const QJsonValue end = document["jobs"][kJobNames[job]]["outcome"];
+    return (end["decided"].toBool() ? QString() : QStringLiteral("script: "))
+           + end["note"].toString();
 }
 
 QStringList listing(const QString &folder)
@@ -228,8 +238,11 @@ void TestJobs::jobs_data()
 
     row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto", "A7",
         {"===  runBackupSH   \"%run/backup_script.sh\""}, pullUsb);
+    // With a history, so that check's lastRun meets the schema too.
     row("backup: highest index + 1", 1, exit3 + QStringList{"backup 20240101000000 1",
-        "backup 20240102000000 5", "backup 20240103000000 3"}, busy, backup("6"));
+        "backup 20240102000000 5", "backup 20240103000000 3",
+        "file run/log/A7.log 2026-12-06T05:00:00Z\\tbackup\\t3\\tmissing\\t0\\t1\\tA7\\n"}, busy,
+        backup("6"));
     row("backup: upper case counts; side files, folders, links do not", 1, exit3 + QStringList{
         "backup DATA-A7-20240101000000-4.TAR", "file run/data/data-A7/data-A7-x-7.md5",
         "dir run/data/data-A7/data-A7-x-8.tar", "link run/data/data-A7/data-A7-x-9.tar %else"},

@@ -20,6 +20,17 @@ private slots:
     void commands();
 };
 
+// The first of `says` that `said` does not bear out ("!" + text: must not say it).
+QString missed(const QString &said, const QStringList &says)
+{
+    for (const QString &text : says) {
+        const bool absent = text.startsWith(QLatin1Char('!'));
+        if (said.contains(text.mid(absent ? 1 : 0)) == absent)
+            return text;
+    }
+    return QString();
+}
+
 void TestMedium::report_data()
 {
     QTest::addColumn<QStringList>("medium"); // as TestDevice::lay reads it
@@ -32,7 +43,7 @@ void TestMedium::report_data()
         << QStringList{"next index: 9", "expected files: data-A7-YYYYMMDDhhmmss-9.tar and",
                        "restores: data-A7-20240102000000-2.tar (index 2)",
                        "(index 3): passed over: digests differ",
-                       "(index 4): passed over: the side file data-A7-20240104000000-4.md5 yields",
+                       "(index 4): passed over: no side file data-A7-20240104000000-4.md5",
                        "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is "
                        "in upper case"};
     QTest::newRow("index 0 is never restored")
@@ -46,6 +57,13 @@ void TestMedium::report_data()
         << QStringList{"package update-V1.10.tar", "package update-V1.9.tar", "version V1.9\\n"}
         << QStringList{"takes: update-V1.9.tar", "already installed: yes",
                        "takes the last in name order, update-V1.9.tar"};
+    QTest::newRow("package without side file") << QStringList{"package update-V1.tar none"}
+                                               << QStringList{"side file missing)"};
+    QTest::newRow("version file with CR LF, a name the device ignores")
+        << QStringList{"package update-V1.tar", "version V1\\r\\n",
+                       "file run/upgrade/update-1.2.tar"}
+        << QStringList{"run/upgrade/update-1.2.tar: not taken",
+                       "device version: \"V1\\r\"", "ends in a carriage return"};
     QTest::newRow("checksum fails: no version compared")
         << QStringList{"package update-V2.tar wrong", "version V2\\n"}
         << QStringList{"checksum: fails", "!already installed"};
@@ -81,50 +99,115 @@ void TestMedium::report()
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
     const QString report = device.checkReport(QStringLiteral("A7"));
-    for (const QString &text : says) {
-        const bool absent = text.startsWith(QLatin1Char('!'));
-        QVERIFY2(report.contains(text.mid(absent ? 1 : 0)) != absent,
-                 qPrintable(text + QStringLiteral(" in:\n") + report));
-    }
+    QVERIFY2(missed(report, says).isEmpty(), qPrintable(missed(report, says) + "\n" + report));
 }
 
 void TestMedium::commands_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // %m: an empty medium, %r: the device's "/"
+    QTest::addColumn<QStringList>("medium");    // as TestDevice::lay reads it, serial A7
+    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"; ";" ends
+                                                // a command, the last one's exit code counts
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format";
-    QTest::newRow("unknown option") << QStringList{"check", "%m", "--snm", "A7"} << 2
-                                    << "unknown option --snm";
-    QTest::newRow("missing medium") << QStringList{"check", "/nonexistent-medium"} << 3
-                                    << "/nonexistent-medium: no such folder";
-    QTest::newRow("missing version file")
-        << QStringList{"check", "%m", "--version-file", "/nonexistent.cfg"} << 3 << "no such file";
-    QTest::newRow("pack a version the device would not list")
-        << QStringList{"pack-upgrade", "--version", "2.0", "--payload", "%r", "%m"} << 2
-        << "2.0 cannot be a package version";
-    QTest::newRow("pack a payload that carries the version file")
-        << QStringList{"pack-upgrade", "--version", "V2", "--payload", "%r", "%m"} << 1
-        << "must not carry etc/version.cfg";
+    QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
+    const QStringList backupOnly = {"script backup reference", "file run/upgrade/._x"};
+    auto row = [](const char *name, const QStringList &medium, const QStringList &arguments,
+                  int exitCode, const QStringList &says) {
+        QTest::newRow(name) << medium << arguments << exitCode << says;
+    };
+    row("unknown command", {}, {"format"}, 2, {"unknown command format"});
+    row("unknown option", {}, {"check", "%m", "--snm", "A7"}, 2, {"unknown option --snm"});
+    row("missing medium", {}, {"check", "/nonexistent-medium"}, 3,
+        {"/nonexistent-medium: no such folder"});
+    row("a file where the medium's folder goes", {"file run/x"}, {"check", "%m/run/x"}, 3,
+        {"run/x: not a folder"});
+    row("missing version file", {}, {"check", "%m", "--version-file", "/nonexistent.cfg"}, 3,
+        {"no such file"});
+    row("pack a version the device would not list", {},
+        {"pack-upgrade", "--version", "2.0", "--payload", "%r", "%m"}, 2,
+        {"2.0 cannot be a package version"});
+    row("pack a payload that carries the version file", {},
+        {"pack-upgrade", "--version", "V2", "--payload", "%r", "%m"}, 1,
+        {"must not carry etc/version.cfg"});
+    row("check: a job would fail", backupOnly, {"check", "%m", "--snum", "A7"}, 1,
+        {"restores: nothing"});
+    row("check: only the jobs named count", backupOnly,
+        {"check", "%m", "--snum", "A7", "--job", "backup"}, 0, {"next index: 1"});
+    row("check: warnings count with --strict", backupOnly,
+        {"check", "%m", "--snum", "A7", "--job=backup", "--strict"}, 4, {"._x: a \"._\" file"});
+    row("check: a job that does not exist", {}, {"check", "%m", "--job", "backup,copy"}, 2,
+        {"no job copy"});
+    row("check --json carries the exit code", backupOnly, {"check", "%m", "--json"}, 1,
+        {"\"exitCode\": 1", "\"schema\": \"korvello-medium-check/1\""});
+    row("check: serial unset", {}, {"check", "%m", "--snum", ""}, 1, {"the serial is empty"});
+    row("check: backups of another serial", {"backup 2024 1"}, {"check", "%m", "--snum", "B9"},
+        1, {"run/data holds data-A7 but not data-B9"});
+    row("check: control characters escaped", {"backup 2024 1"},
+        {"check", "%m", "--snum", "B\x1b[2J"}, 1, {"data-B\\x1b[2J"});
+    row("prepare keeps a script changed on the medium", {"script backup edited"},
+        {"prepare", "%m"}, 4,
+        {"kept ", "run/backup_script.sh: it differs", "run/upgrade_script.sh\n"});
+    row("prepare --force replaces it", {"script backup 0"}, {"prepare", "%m", "--force"}, 0,
+        {"wrote ", "run/backup_script.sh\n", "!kept"});
+    row("prepare says when it changes nothing", {"script backup reference",
+        "script recover reference", "script upgrade reference"}, {"prepare", "%m"}, 0,
+        {"nothing to change", "!wrote"});
+    row("pack-upgrade --output, then info against a device", {"script backup 0"},
+        {"pack-upgrade", "--version", "V3", "--payload", "%m/run", "--output", "%r/p/update-V3.tar",
+         ";", "info", "%r/p/update-V3.tar", "--device-root", "%m/run"}, 0,
+        {"update-V3.tar.md5\n", "version: \"V3\"", "checksum: holds",
+         "layout: taken; 1 payload file(s)", "replaces 1 file(s)\n    /backup_script.sh\n"});
+    row("info: a layout the upgrade script refuses", {"package update-V2.tar"},
+        {"info", "%m/run/upgrade/update-V2.tar"}, 1,
+        {"checksum: holds", "refused: holds neither payload/ nor install.sh"});
+    row("info: a name the device does not list, no side file", {"file run/upgrade/x.tar"},
+        {"info", "%m/run/upgrade/x.tar"}, 1,
+        {"device: no, the device lists only update-V*.tar", "side file: missing"});
+    // Two backups, a line of eight fields and an upgrade's line torn by a power cut.
+    const QString run = "2026-12-06T0%1:00:00Z\\t%2\\t%3\\t%4\\t0\\t3\\tA7 x";
+    const QStringList history = {"file run/log/A7.log " + run.arg(4).arg("backup", "3", "missing")
+                                 + "\\n" + run.arg(5).arg("backup", "5", "not enough room")
+                                 + "\\n" + run.arg(5).arg("backup", "0", "done") + "\\tmore\\n"
+                                 + run.arg(6).arg("upgrade", "0", "done")};
+    row("log: each run, torn lines skipped", history, {"log", "%m", "--snum", "A7"}, 0,
+        {"2 run(s)\n", "backup  2026-12-06T05:00:00Z  exit 5 (not enough room), 0 bytes, 3 s  A7 x",
+         "2 torn or unreadable line(s) skipped"});
+    row("log --json", history, {"log", "%m", "--snum", "A7", "--json"}, 0, {"\"exitCode\": 5"});
+    row("log: a serial's bytes as the scripts write them", history,
+        {"log", "%m", "--snum", "A/7"}, 0, {"run/log/A_7.log: none"});
+    row("check: the last run of each job", history, {"check", "%m", "--snum", "A7"}, 1,
+        {"last run: 2026-12-06T05:00:00Z  exit 5 (not enough room), 0 bytes, 3 s\n",
+         "last run: none recorded"});
+    row("version", {}, {"--version"}, 0, {"korvello-medium Ver: "});
+    row("help lists the command's own exit codes", {}, {"help", "prepare"}, 0,
+        {"1  the medium could not be written", "!--strict"});
+    row("check's exit codes", {}, {"check", "--help"}, 0,
+        {"1  a job counted would end", "4  with --strict", "!could not be written"});
 }
 
 // A command that fails leaves the medium as it was.
 void TestMedium::commands()
 {
+    QFETCH(QStringList, medium);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    QFETCH(QString, says);
+    QFETCH(QStringList, says);
     TestDevice device;
+    device.lay(medium, QStringLiteral("A7"));
     device.writeVersionFile("V1\n");
+    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+    const QStringList before = QDir(device.medium()).entryList(all);
     arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
     QString said;
     QTextStream out(&said);
+    for (int end = arguments.indexOf(";"); end >= 0; end = arguments.indexOf(";")) {
+        MediumCommand::run(arguments.mid(0, end), out, out);
+        arguments = arguments.mid(end + 1);
+    }
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
-    QVERIFY2(said.contains(says), qPrintable(said));
-    QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList());
+    QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));
+    QCOMPARE(QDir(device.medium()).entryList(all), before);
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

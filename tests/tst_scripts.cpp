@@ -186,6 +186,8 @@ private slots:
     void backupOffMedium();
     void sideFileForms_data();
     void sideFileForms();
+    void history_data();
+    void history();
 
 private:
     QTemporaryDir mBusyBoxDir;
@@ -241,6 +243,10 @@ void TestScripts::backupThenRestore()
     QVERIFY2(output.contains(shows(restored)), qPrintable(output));
     QCOMPARE(snapshot(fixture.data()), restored == "數據還原成功" ? backedUp : changed);
     QCOMPARE(entriesIn(fixture.device.root(), QStringLiteral("data.*")), QStringList());
+    // Each job's line in the medium's history, with the bytes it moved.
+    const QString history = readAll(fixture.device.runDir() + QStringLiteral("/log/A7.log"));
+    QVERIFY2(history.contains(QRegularExpression("\tbackup\t0\tdone\t[1-9].*\n.*\trestore"
+                                                 "\t0\tdone\t[1-9]")), qPrintable(history));
 }
 
 void TestScripts::upgrade_data()
@@ -404,6 +410,52 @@ void TestScripts::sideFileForms()
         QVERIFY2((exitCode == 0) == accepted, qPrintable(commands[i].first() + ": " + output));
         QVERIFY2(exitCode == 0 || exitCode == 3 || exitCode == 4, qPrintable(output));
     }
+}
+
+void TestScripts::history_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the log before; "%link": run/log leads elsewhere
+    QTest::addColumn<QString>("limit");     // run before the script
+    QTest::addColumn<QByteArray>("kept");   // what the log begins with; "%none": no line
+    QTest::newRow("first run") << QByteArray() << "" << QByteArray();
+    QTest::newRow("a torn last line is closed")
+        << QByteArray("old\n2026-12-0") << "" << QByteArray("old\n2026-12-0\n");
+    QTest::newRow("past its size, cut to its newer half")
+        << QByteArray("old line\n").repeated(8000) << "" << QByteArray("old line\n");
+    QTest::newRow("one huge line without an end") << QByteArray(200000, 'x') << "" << QByteArray();
+    QTest::newRow("run/log leads off the medium") << QByteArray("%link") << "" << QByteArray("%none");
+    QTest::newRow("a medium that takes no more bytes")
+        << QByteArray() << "ulimit -f 0" << QByteArray("%none");
+}
+
+// Each run leaves one line in run/log/SERIAL.log, whatever the log held,
+// and never at the cost of the job's exit code (here 2, for one argument).
+void TestScripts::history()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, limit);
+    QFETCH(QByteArray, kept);
+    const Fixture fixture(QStringLiteral("busybox"), mBusyBoxDir.path());
+    const QString run = fixture.device.runDir();
+    const QString log = run + QStringLiteral("/log/A7.log");
+    if (before == "%link")
+        QVERIFY(QFile::link(fixture.device.elsewhere(), run + QStringLiteral("/log")));
+    else if (!before.isEmpty())
+        fixture.device.writeFile(log, before);
+    fixture.device.writeScript(run + "/limited.sh",
+                               limit + "\nexec \"${0%/*}/backup_script.sh\" \"$@\"");
+    int exitCode = -1;
+    fixture.run({"limited.sh", "A7"}, &exitCode);
+    QCOMPARE(exitCode, 2);
+    const QByteArray after = readAll(log);
+    if (kept == "%none")
+        QVERIFY2(after.isEmpty(), after.constData());
+    else
+        QVERIFY2(after.startsWith(kept) && after.size() < 66000
+                     && QRegularExpression("\n?\\d{4}-\\d\\d-\\d\\dT[0-9:]{8}Z\tbackup\t2\t"
+                                           "wrong arguments\t0\t\\d+\tA7\n$")
+                            .match(after).hasMatch(),
+                 after.right(200).constData());
 }
 
 KORVELLO_TEST_MAIN(TestScripts)

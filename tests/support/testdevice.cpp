@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
@@ -16,6 +18,7 @@
 #include <QTextStream>
 #include <QVariant>
 
+#include <cmath>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -93,6 +96,7 @@ QByteArray unescaped(QString text)
 {
     return text.replace(QLatin1String("\\n"), QLatin1String("\n"))
         .replace(QLatin1String("\\r"), QLatin1String("\r"))
+        .replace(QLatin1String("\\t"), QLatin1String("\t"))
         .toUtf8();
 }
 
@@ -153,8 +157,14 @@ void layScript(const TestDevice &device, const QStringList &words)
         device.writeFile(path, "#!/bin/sh\r\nexit 0\r\n");
     else if (kind == QLatin1String("badinterpreter"))
         device.writeFile(path, "#!/nonexistent/sh\nexit 0\n");
-    else if (kind == QLatin1String("reference"))
-        QFile::copy(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name, path);
+    else if (kind == QLatin1String("reference") || kind == QLatin1String("edited")) {
+        QFile reference(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name);
+        reference.open(QIODevice::ReadOnly);
+        // Edited as an engineer does, to the same size.
+        const QByteArray data
+            = kind == QLatin1String("edited") ? "DATA_DIR=/srv1" : "DATA_DIR=/data";
+        device.writeFile(path, reference.readAll().replace("DATA_DIR=/data", data));
+    }
     else if (kind != QLatin1String("missing"))
         device.writeRecordingScript(name, kind.toInt(),
                                     scriptBody(words.mid(3), device.versionFile()));
@@ -276,9 +286,9 @@ void TestDevice::writeVersionFile(const QByteArray &content) const
     writeFile(versionFile(), content);
 }
 
-QString TestDevice::checkReport(const QString &snum) const
+QString TestDevice::checkReport(const QString &snum, const QStringList &options) const
 {
-    QStringList arguments = {"check", medium(), "--snum", snum};
+    QStringList arguments = QStringList{"check", medium(), "--snum", snum} + options;
     if (QFile::exists(versionFile()))
         arguments << QStringLiteral("--version-file") << versionFile();
     QString report;
@@ -302,7 +312,7 @@ void TestDevice::lay(const QStringList &items, const QString &snum) const
         else if (kind == QLatin1String("script"))
             layScript(*this, words);
         else if (kind == QLatin1String("file"))
-            writeFile(path, "x");
+            writeFile(path, words.size() > 2 ? unescaped(item.section(' ', 2)) : "x");
         else if (kind == QLatin1String("dir"))
             QDir().mkpath(path);
         if (kind != QLatin1String("fifo") && kind != QLatin1String("link"))
@@ -465,3 +475,62 @@ void LogCapture::clear()
 }
 
 } // namespace TestSupport
+
+namespace {
+
+QString jsonType(const QJsonValue &value)
+{
+    static const char *const names[] = {"null", "boolean", "number", "string", "array", "object"};
+    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()))
+        return QStringLiteral("integer");
+    return QLatin1String(names[qMin(int(value.type()), 5)]);
+}
+
+QString objectViolation(const QJsonObject &object, const QJsonObject &schema,
+                        const QJsonObject &root, const QString &where)
+{
+    for (const QJsonValue &key : schema.value("required").toArray()) {
+        if (!object.contains(key.toString()))
+            return where + QStringLiteral(": no ") + key.toString();
+    }
+    const QJsonObject properties = schema.value("properties").toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!properties.contains(it.key()) && schema.value("additionalProperties") == false)
+            return where + QStringLiteral(": unknown ") + it.key();
+        const QString violation = TestSupport::schemaViolation(
+            it.value(), properties.value(it.key()).toObject(), root, where + '.' + it.key());
+        if (!violation.isEmpty())
+            return violation;
+    }
+    return QString();
+}
+
+} // namespace
+
+QString TestSupport::schemaViolation(const QJsonValue &value, const QJsonObject &schema,
+                                     const QJsonObject &root, const QString &where)
+{
+    const QJsonObject &top = root.isEmpty() ? schema : root;
+    if (schema.contains("$ref"))
+        return schemaViolation(value, top.value("definitions").toObject().value(
+                                   schema.value("$ref").toString().section('/', -1)).toObject(),
+                               top, where);
+    const QJsonValue type = schema.value("type");
+    const QJsonArray types = type.isArray() ? type.toArray() : QJsonArray{type};
+    const QString actual = jsonType(value);
+    if (!type.isUndefined() && !types.contains(actual)
+        && !(actual == "integer" && types.contains("number")))
+        return where + QStringLiteral(": a ") + actual;
+    if (schema.contains("enum") && !schema.value("enum").toArray().contains(value))
+        return where + QStringLiteral(": not one of its values");
+    if (value.isObject())
+        return objectViolation(value.toObject(), schema, top, where);
+    const QJsonArray items = value.toArray();
+    for (int i = 0; i < items.size(); ++i) {
+        const QString violation = schemaViolation(items.at(i), schema.value("items").toObject(),
+                                                  top, where + QStringLiteral("[%1]").arg(i));
+        if (!violation.isEmpty())
+            return violation;
+    }
+    return QString();
+}

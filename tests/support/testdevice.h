@@ -2,6 +2,7 @@
 #define KORVELLO_TESTDEVICE_H
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,8 +42,8 @@ public:
     QString versionFile() const;
     void writeVersionFile(const QByteArray &content) const;
     // korvello-medium check's report on the medium, run as the command line
-    // runs it; a failing run's exit code leads it.
-    QString checkReport(const QString &snum) const;
+    // runs it with these options; a non-zero exit code leads it.
+    QString checkReport(const QString &snum, const QStringList &options = {}) const;
 
     // Lays out the medium for the serial `snum` from one line per item, the
     // one way every suite describes a medium (paths relative to the medium;
@@ -50,12 +51,12 @@ public:
     //   backup STAMP INDEX [FORM]   an archive data-SNUM-STAMP-INDEX.tar made with tar,
     //   backup NAME [FORM]          or any archive name, and its side file by md5sum
     //   package NAME [FORM]         run/upgrade/NAME and NAME.md5 alike
-    //   version TEXT                the version file; \n and \r stand for line ends
+    //   version TEXT                the version file; \n, \r and \t stand for line ends, tab
     //   script JOB EXIT [BODY]      run/JOB_script.sh recording its arguments; the body
     //                               may use $b, the backup's path without extension,
     //                               and the words of kBodies in testdevice.cpp
-    //   script JOB missing|noexec|crlf|badinterpreter|reference
-    //   link PATH TARGET, file PATH, fifo PATH, dir PATH
+    //   script JOB missing|noexec|crlf|badinterpreter|reference|edited (DATA_DIR=/srv1)
+    //   link PATH TARGET, file PATH [TEXT, escaped as for version], fifo PATH, dir PATH
     // FORM spoils the pair: wrong, upper (digest), none (no side file), only
     // (side file alone), alone (the digest alone), crlf, blank (before the
     // digest), utf16, fifo, zero (a link to /dev/zero), nul1g (1 GiB of NUL
@@ -101,6 +102,11 @@ QString runChild(QProcess &child, const QString &executable, const QStringList &
 // The largest resident size, in KiB, of any child this process has waited for.
 long childrenPeakKiB();
 
+// Where a JSON value breaks a JSON schema (type, enum, required, properties,
+// additionalProperties, items, "$ref" to its definitions); empty when it
+// conforms. `root` is the whole schema, for "$ref"; empty: `schema` is.
+QString schemaViolation(const QJsonValue &value, const QJsonObject &schema,
+                        const QJsonObject &root = QJsonObject(), const QString &where = "$");
 // Sets the device serial "snum" for the next job; a null value unsets it.
 void setSerial(const QVariant &serial);
 

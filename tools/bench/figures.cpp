@@ -188,12 +188,16 @@ bool Figures::measure()
 
 void Figures::print() const
 {
-    printf("| figure | Korvello | reference | Korvello / reference |\n|---|---|---|---|\n");
+    printf("| figure | Korvello | reference | reference's figure | Korvello / reference |\n"
+           "|---|---|---|---|---|\n");
     for (const Row &row : mRows) {
         const QString ratio = row.ratio < 0 ? QStringLiteral("") : QString::number(row.ratio, 'f', 2);
-        printf("| %s | %s | %s | %s |\n", row.figure.toUtf8().constData(),
-               row.korvello.toUtf8().constData(), row.reference.toUtf8().constData(),
-               ratio.toUtf8().constData());
+        // A reference reads "what it is" then its value and unit: one column each.
+        const QString name = row.reference.section(QLatin1Char(' '), 0, -3);
+        const QString value = row.reference.section(QLatin1Char(' '), -2);
+        printf("| %s | %s | %s | %s | %s |\n", row.figure.toUtf8().constData(),
+               row.korvello.toUtf8().constData(), name.toUtf8().constData(),
+               value.toUtf8().constData(), ratio.toUtf8().constData());
     }
     if (!mNotes.isEmpty())
         printf("\n");

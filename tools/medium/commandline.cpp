@@ -1,38 +1,48 @@
 #include "commandline.h"
 
 #include "mediumcheck.h"
+#include "mediumhistory.h"
 #include "mediumwriter.h"
+#include "packageinfo.h"
 #include "platform.h"
+#include "utils.h"
 
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace MediumCommand {
 
 namespace {
 
-const char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  done (for check: the medium was read; the report says what the device does)\n"
-    "  1  the medium could not be written\n"
+const char kUsageCodes[] =
     "  2  bad arguments\n"
-    "  3  a folder or file named on the command line does not exist\n";
+    "  3  a folder or file named on the command line is not there, is of another\n"
+    "     kind or cannot be read\n";
 
 const char kPrepareHelp[] =
-    "korvello-medium prepare DIR\n"
+    "korvello-medium prepare DIR [--force]\n"
     "\n"
     "Lays out a medium in DIR, the folder that stands for the medium's mount\n"
     "point: DIR/run/ with the reference scripts backup_script.sh,\n"
-    "recover_script.sh and upgrade_script.sh, executable. Copies already there\n"
-    "are replaced; nothing else on the medium is touched.\n";
+    "recover_script.sh and upgrade_script.sh, executable. Nothing else on the\n"
+    "medium is touched. A script already there that differs from the reference\n"
+    "(an edited DATA_DIR) is kept and named, unless --force replaces it.\n";
+const char kPrepareCodes[] = "  0  the scripts are in place (a run that changes nothing says so)\n"
+                             "  1  the medium could not be written\n";
+const char kPrepareLaterCodes[] = "  4  a script that differs from the reference was kept\n";
 
 const char kPackHelp[] =
     "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] MEDIUM\n"
+    "korvello-medium pack-upgrade --version V --payload DIR [--hook FILE] --output FILE\n"
     "\n"
-    "Writes MEDIUM/run/upgrade/update-V.tar and its side file update-V.tar.md5\n"
+    "Writes MEDIUM/run/upgrade/update-V.tar, or FILE, and its side file (.md5)\n"
     "in md5sum's form (digest, two blanks, name). Both appear under their final\n"
-    "names only once complete.\n"
+    "names only once complete. The device cuts the version from the name: give\n"
+    "FILE the name update-V.tar before it goes onto a medium.\n"
     "\n"
     "  --version V   the version the device's version file reads after the\n"
     "                upgrade; begins with V (V1.2.3)\n"
@@ -42,9 +52,33 @@ const char kPackHelp[] =
     "  --hook FILE   optional; stored as install.sh and run by sh in the\n"
     "                device's \"/\" after the payload is in place\n"
     "The layout is the one medium/upgrade_script.sh describes in its header.\n";
+const char kLogHelp[] =
+    "korvello-medium log MEDIUM [--snum S] [--json]\n"
+    "\n"
+    "Prints the history the reference scripts keep on the medium, one run a\n"
+    "line: the time (UTC), the job, its exit code and reason, the bytes it moved\n"
+    "and the seconds it took, and its arguments. A line torn by a power cut is\n"
+    "counted and skipped. --snum picks the device (default: the environment\n"
+    "variable snum); --json prints the same as one JSON document.\n";
+const char kLogCodes[] = "  0  the history was read (or there is none)\n";
+const char kInfoHelp[] =
+    "korvello-medium info FILE [--device-root DIR]\n"
+    "\n"
+    "Describes one upgrade package as the device and the reference upgrade\n"
+    "script judge it: whether the device lists its name and the version it cuts\n"
+    "from it, its digest against its side file FILE.md5, and its layout\n"
+    "(payload/, install.sh, no \"..\", no etc/version.cfg). With --device-root,\n"
+    "a copy of a device's \"/\", also the files of that device its payload\n"
+    "would replace. Writes nothing.\n";
+const char kInfoCodes[] = "  0  the device and the reference script would install it\n"
+                          "  1  they would not: the name, the checksum or the layout\n";
+const char kPackCodes[] = "  0  the package and its side file were written\n"
+                          "  1  they could not be written, or the payload carries "
+                          "etc/version.cfg\n";
 
 const char kCheckHelp[] =
-    "korvello-medium check MEDIUM [--snum S] [--version-file F]\n"
+    "korvello-medium check MEDIUM [--snum S] [--version-file F] [--json]\n"
+    "                             [--job backup,restore,upgrade] [--strict]\n"
     "\n"
     "Prints what the device would do with the medium in MEDIUM, job by job, and\n"
     "why, by the device's own rules: the next backup index and the file names\n"
@@ -59,22 +93,288 @@ const char kCheckHelp[] =
     "                    snum, as on the device; empty when unset)\n"
     "  --version-file F  a copy of the device's /etc/version.cfg; its first line\n"
     "                    is read exactly as the device reads it\n"
+    "  --json            the whole report as one JSON document, in the form that\n"
+    "                    share/korvello/check-report.schema.json describes\n"
+    "  --job LIST        only these jobs count for the exit code\n"
+    "  --strict          warnings count for the exit code too\n"
     "\n"
     "The decision lines keep their form for scripts: \"next index: N\",\n"
     "\"restores: NAME (index N)\" or \"restores: nothing\", \"takes: NAME\" or\n"
     "\"takes: nothing\", \"checksum: holds|fails\", \"already installed: yes|no|unknown\".\n"
     "QT_LOGGING_RULES=default.debug=true also shows the device code's debug lines.\n";
+const char kCheckCodes[] =
+    "  0  every job counted runs its script or ends on its success note\n"
+    "  1  a job counted would end on another note (the medium alone decides it)\n";
+const char kCheckLaterCodes[]
+    = "  4  with --strict: no job counted fails, but there are warnings\n";
 
-// Options of one command: name -> value; positional arguments in order.
+// Options of one command: name -> value; flags; positional arguments in order.
 struct Parsed
 {
     QHash<QString, QString> options;
+    QStringList flags;
     QStringList positional;
     bool help = false;
     QString error;
 };
 
-Parsed parse(const QStringList &arguments, const QStringList &valueOptions)
+struct Command;
+Parsed parse(const QStringList &arguments, const Command &command);
+
+int badArguments(QTextStream &err, const QString &command, const QString &error)
+{
+    err << "korvello-medium " << command << ": " << error << "\n"
+        << "Try \"korvello-medium " << command << " --help\".\n";
+    return kBadArguments;
+}
+
+// A path named on the command line that is missing, of the wrong kind or unreadable.
+int missing(QTextStream &err, const QString &command, const QString &path, const char *what)
+{
+    const QFileInfo info(path);
+    const bool absent = !info.exists() && !info.isSymLink();
+    const QString problem
+        = QString::fromLatin1(absent ? "no such %1" : "not a %1 that can be read").arg(what);
+    err << "korvello-medium " << command << ": " << MediumCheck::shown(path) << ": " << problem
+        << "\n";
+    return kMissing;
+}
+
+bool isFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && info.isReadable() && info.isExecutable();
+}
+
+bool isReadableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isReadable();
+}
+
+// The one path a command reads: *path set and kDone when it is there and of
+// its kind, else the exit code with its message.
+int onePath(const Parsed &parsed, QTextStream &err, const QString &command, const char *what,
+            QString *path)
+{
+    if (parsed.positional.size() != 1)
+        return badArguments(err, command, QStringLiteral("give exactly one %1").arg(what));
+    *path = parsed.positional.first();
+    const bool folder = QByteArray(what).endsWith("folder");
+    if (folder ? isFolder(*path) : isReadableFile(*path))
+        return kDone;
+    return missing(err, command, *path, folder ? "folder" : "file");
+}
+
+int finish(QTextStream &out, QTextStream &err, const QString &command,
+           const MediumWriter::Result &result)
+{
+    if (!result.ok) {
+        err << "korvello-medium " << command << ": " << result.error << "\n";
+        return kFailed;
+    }
+    for (const QString &path : result.written)
+        out << "wrote " << MediumCheck::shown(path) << "\n";
+    for (const QString &path : result.kept)
+        out << "kept " << MediumCheck::shown(path)
+            << ": it differs from the reference script (--force replaces it)\n";
+    if (result.written.isEmpty() && result.kept.isEmpty())
+        out << "nothing to change: the medium already holds the reference scripts\n";
+    return result.kept.isEmpty() ? kDone : kKept;
+}
+
+int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("prepare");
+    QString medium;
+    if (const int code = onePath(parsed, err, command, "folder", &medium))
+        return code;
+    return finish(out, err, command,
+                  MediumWriter::prepare(medium, parsed.flags.contains(QStringLiteral("force"))));
+}
+
+int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("pack-upgrade");
+    const QString output = parsed.options.value(QStringLiteral("output"));
+    if (parsed.positional.size() != (output.isEmpty() ? 1 : 0))
+        return badArguments(err, command,
+                            QStringLiteral("give exactly one medium folder or --output FILE"));
+    const QString version = parsed.options.value(QStringLiteral("version"));
+    const QString payload = parsed.options.value(QStringLiteral("payload"));
+    if (version.isEmpty() || payload.isEmpty())
+        return badArguments(err, command, QStringLiteral("--version and --payload are required"));
+    if (MediumWriter::packageName(version).isEmpty())
+        return badArguments(err, command,
+                            QStringLiteral("%1 cannot be a package version: it must begin with V "
+                                           "and hold no \"/\" or line end")
+                                .arg(MediumCheck::shown(version)));
+    if (!isFolder(payload))
+        return missing(err, command, payload, "folder");
+    const QString hook = parsed.options.value(QStringLiteral("hook"));
+    if (!hook.isEmpty() && !isReadableFile(hook))
+        return missing(err, command, hook, "file");
+    if (!output.isEmpty())
+        return finish(out, err, command,
+                      MediumWriter::packUpgradeTo(version, payload, output, hook));
+    const QString medium = parsed.positional.first();
+    if (!isFolder(medium))
+        return missing(err, command, medium, "folder");
+    return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
+}
+
+int info(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("info");
+    QString package;
+    if (const int code = onePath(parsed, err, command, "package file", &package))
+        return code;
+    const QString deviceRoot = parsed.options.value(QStringLiteral("device-root"));
+    if (!deviceRoot.isEmpty() && !isFolder(deviceRoot))
+        return missing(err, command, deviceRoot, "folder");
+    const PackageInfo::Info found = PackageInfo::inspect(package, deviceRoot);
+    out << PackageInfo::render(found, deviceRoot);
+    return found.ok() ? kDone : kFailed;
+}
+
+// The jobs --job names; all three when it is not given. Empty on a bad name.
+QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
+{
+    if (!parsed.options.contains(QStringLiteral("job")))
+        return {std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs)};
+    QVector<MediumCheck::Job> jobs;
+    const QString names = parsed.options.value(QStringLiteral("job"));
+    for (const QString &name : names.split(QLatin1Char(','))) {
+        const auto *found = std::find_if(
+            std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs),
+            [&name](MediumCheck::Job job) { return name == QLatin1String(jobName(job)); });
+        if (found == std::end(MediumCheck::kJobs)) {
+            *error = QStringLiteral("no job %1 (backup, restore, upgrade)")
+                         .arg(MediumCheck::shown(name));
+            return {};
+        }
+        jobs << *found;
+    }
+    return jobs;
+}
+
+QString serial(const Parsed &parsed)
+{
+    const QString option = QStringLiteral("snum");
+    return parsed.options.contains(option) ? parsed.options.value(option)
+                                           : Platform::deviceSerial();
+}
+
+int showLog(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("log");
+    QString medium;
+    if (const int code = onePath(parsed, err, command, "medium folder", &medium))
+        return code;
+    const MediumHistory::History history = MediumHistory::read(medium, serial(parsed));
+    if (parsed.flags.contains(QStringLiteral("json")))
+        out << QString::fromUtf8(
+            QJsonDocument(MediumHistory::toJson(history)).toJson(QJsonDocument::Indented));
+    else
+        out << MediumHistory::render(history, medium);
+    return kDone;
+}
+
+int checkExitCode(const MediumCheck::Report &report, const QVector<MediumCheck::Job> &jobs,
+                  bool strict)
+{
+    for (MediumCheck::Job job : jobs) {
+        if (MediumCheck::outcome(report, job).failure)
+            return kJobFails;
+    }
+    return strict && !report.warnings.isEmpty() ? kWarnings : kDone;
+}
+
+int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
+{
+    const QString command = QStringLiteral("check");
+    MediumCheck::Options options;
+    if (const int code = onePath(parsed, err, command, "medium folder", &options.medium))
+        return code;
+    QString error;
+    const QVector<MediumCheck::Job> jobs = countedJobs(parsed, &error);
+    if (!error.isEmpty())
+        return badArguments(err, command, error);
+    options.snum = serial(parsed);
+    options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
+    options.versionFile = parsed.options.value(QStringLiteral("version-file"));
+    if (options.versionKnown && !isReadableFile(options.versionFile))
+        return missing(err, command, options.versionFile, "file");
+    const MediumCheck::Report report = MediumCheck::inspect(options);
+    const int code = checkExitCode(report, jobs, parsed.flags.contains(QStringLiteral("strict")));
+    if (!parsed.flags.contains(QStringLiteral("json"))) {
+        out << MediumCheck::render(report);
+        return code;
+    }
+    QJsonObject document = MediumCheck::toJson(report);
+    document.insert(QStringLiteral("exitCode"), code);
+    out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    return code;
+}
+
+struct Command
+{
+    const char *name;
+    const char *help;
+    const char *codes;      // 0 and 1
+    const char *laterCodes; // after the common 2 and 3
+    QStringList valueOptions;
+    QStringList flags;
+    int (*handler)(const Parsed &, QTextStream &, QTextStream &);
+};
+
+const QVector<Command> &commands()
+{
+    static const QVector<Command> table = {
+        {"prepare",
+         kPrepareHelp,
+         kPrepareCodes,
+         kPrepareLaterCodes,
+         {},
+         {QStringLiteral("force")},
+         prepare},
+        {"pack-upgrade",
+         kPackHelp,
+         kPackCodes,
+         "",
+         {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook"),
+          QStringLiteral("output")},
+         {},
+         packUpgrade},
+        {"info", kInfoHelp, kInfoCodes, "", {QStringLiteral("device-root")}, {}, info},
+        {"log",
+         kLogHelp,
+         kLogCodes,
+         "",
+         {QStringLiteral("snum")},
+         {QStringLiteral("json")},
+         showLog},
+        {"check",
+         kCheckHelp,
+         kCheckCodes,
+         kCheckLaterCodes,
+         {QStringLiteral("snum"), QStringLiteral("version-file"), QStringLiteral("job")},
+         {QStringLiteral("json"), QStringLiteral("strict")},
+         check},
+    };
+    return table;
+}
+
+const Command *findCommand(const QString &name)
+{
+    for (const Command &command : commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+Parsed parse(const QStringList &arguments, const Command &command)
 {
     Parsed parsed;
     for (int i = 0; i < arguments.size(); ++i) {
@@ -87,14 +387,14 @@ Parsed parse(const QStringList &arguments, const QStringList &valueOptions)
             parsed.positional << arg;
             continue;
         }
-        if (!arg.startsWith(QLatin1String("--"))) {
-            parsed.error = QStringLiteral("unknown option %1").arg(arg);
-            return parsed;
-        }
         const int equals = arg.indexOf(QLatin1Char('='));
         const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-        if (!valueOptions.contains(name)) {
-            parsed.error = QStringLiteral("unknown option %1").arg(arg);
+        if (arg.startsWith(QLatin1String("--")) && equals < 0 && command.flags.contains(name)) {
+            parsed.flags << name;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--")) || !command.valueOptions.contains(name)) {
+            parsed.error = QStringLiteral("unknown option %1").arg(MediumCheck::shown(arg));
             return parsed;
         }
         if (equals >= 0) {
@@ -109,133 +409,25 @@ Parsed parse(const QStringList &arguments, const QStringList &valueOptions)
     return parsed;
 }
 
-int badArguments(QTextStream &err, const QString &command, const QString &error)
-{
-    err << "korvello-medium " << command << ": " << error << "\n"
-        << "Try \"korvello-medium " << command << " --help\".\n";
-    return kBadArguments;
-}
-
-int missing(QTextStream &err, const QString &command, const QString &path, const char *what)
-{
-    err << "korvello-medium " << command << ": " << path << ": no such " << what << "\n";
-    return kMissing;
-}
-
-int finish(QTextStream &out, QTextStream &err, const QString &command,
-           const MediumWriter::Result &result)
-{
-    if (!result.ok) {
-        err << "korvello-medium " << command << ": " << result.error << "\n";
-        return kFailed;
-    }
-    for (const QString &path : result.written)
-        out << "wrote " << path << "\n";
-    return kDone;
-}
-
-int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
-{
-    const QString command = QStringLiteral("prepare");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one folder"));
-    const QString medium = parsed.positional.first();
-    if (!QFileInfo(medium).isDir())
-        return missing(err, command, medium, "folder");
-    return finish(out, err, command, MediumWriter::prepare(medium));
-}
-
-int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
-{
-    const QString command = QStringLiteral("pack-upgrade");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
-    const QString version = parsed.options.value(QStringLiteral("version"));
-    const QString payload = parsed.options.value(QStringLiteral("payload"));
-    if (version.isEmpty() || payload.isEmpty())
-        return badArguments(err, command, QStringLiteral("--version and --payload are required"));
-    if (MediumWriter::packageName(version).isEmpty())
-        return badArguments(err, command,
-                            QStringLiteral("%1 cannot be a package version: it must begin with V "
-                                           "and hold no \"/\" or line end")
-                                .arg(version));
-    if (!QFileInfo(payload).isDir())
-        return missing(err, command, payload, "folder");
-    const QString hook = parsed.options.value(QStringLiteral("hook"));
-    if (!hook.isEmpty() && !QFileInfo(hook).isFile())
-        return missing(err, command, hook, "file");
-    const QString medium = parsed.positional.first();
-    if (!QFileInfo(medium).isDir())
-        return missing(err, command, medium, "folder");
-    return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
-}
-
-int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
-{
-    const QString command = QStringLiteral("check");
-    if (parsed.positional.size() != 1)
-        return badArguments(err, command, QStringLiteral("give exactly one medium folder"));
-    MediumCheck::Options options;
-    options.medium = parsed.positional.first();
-    if (!QFileInfo(options.medium).isDir())
-        return missing(err, command, options.medium, "folder");
-    options.snum = parsed.options.contains(QStringLiteral("snum"))
-                       ? parsed.options.value(QStringLiteral("snum"))
-                       : Platform::deviceSerial();
-    options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
-    options.versionFile = parsed.options.value(QStringLiteral("version-file"));
-    if (options.versionKnown && !QFileInfo(options.versionFile).isFile())
-        return missing(err, command, options.versionFile, "file");
-    out << MediumCheck::render(MediumCheck::inspect(options));
-    return kDone;
-}
-
-struct Command
-{
-    const char *name;
-    const char *help;
-    QStringList valueOptions;
-    int (*handler)(const Parsed &, QTextStream &, QTextStream &);
-};
-
-const QVector<Command> &commands()
-{
-    static const QVector<Command> table = {
-        {"prepare", kPrepareHelp, {}, prepare},
-        {"pack-upgrade",
-         kPackHelp,
-         {QStringLiteral("version"), QStringLiteral("payload"), QStringLiteral("hook")},
-         packUpgrade},
-        {"check", kCheckHelp, {QStringLiteral("snum"), QStringLiteral("version-file")}, check},
-    };
-    return table;
-}
-
-const Command *findCommand(const QString &name)
-{
-    for (const Command &command : commands()) {
-        if (name == QLatin1String(command.name))
-            return &command;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 QString usage()
 {
     return QStringLiteral(
-               "korvello-medium COMMAND ...\n"
-               "\n"
-               "Prepares and checks a maintenance medium on the host, by the same rules\n"
-               "as the device's tool.\n"
-               "\n"
-               "  prepare DIR                                      lay out run/ with the scripts\n"
-               "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
-               "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
-               "  help [COMMAND]                                   this text, or a command's\n"
-               "\n")
-           + QString::fromLatin1(kExitCodes);
+        "korvello-medium COMMAND ...\n"
+        "\n"
+        "Prepares and checks a maintenance medium on the host, by the same rules\n"
+        "as the device's tool.\n"
+        "\n"
+        "  prepare DIR                                      lay out run/ with the scripts\n"
+        "  pack-upgrade --version V --payload DIR MEDIUM    write an upgrade package\n"
+        "  check MEDIUM [--snum S] [--version-file F]       what the device would do\n"
+        "  info FILE [--device-root DIR]                    one upgrade package\n"
+        "  log MEDIUM [--snum S] [--json]                   the scripts' history\n"
+        "  help [COMMAND]                                   this text, or a command's\n"
+        "  --version                                        the build stamp\n"
+        "\n"
+        "Each command's help lists its exit codes; 2 is always bad arguments.\n");
 }
 
 QString commandHelp(const QString &name)
@@ -243,7 +435,9 @@ QString commandHelp(const QString &name)
     const Command *command = findCommand(name);
     if (!command)
         return QString();
-    return QString::fromLatin1(command->help) + QLatin1Char('\n') + QString::fromLatin1(kExitCodes);
+    return QString::fromLatin1(command->help) + QStringLiteral("\nExit codes:\n")
+           + QString::fromLatin1(command->codes) + QString::fromLatin1(kUsageCodes)
+           + QString::fromLatin1(command->laterCodes);
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -252,6 +446,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (first.isEmpty()) {
         err << usage();
         return kBadArguments;
+    }
+    if (first == QLatin1String("--version")) {
+        out << "korvello-medium " << Utils::getVerStr() << "\n";
+        return kDone;
     }
     if (first == QLatin1String("help") || first == QLatin1String("--help")
         || first == QLatin1String("-h")) {
@@ -262,17 +460,17 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         }
         if (!findCommand(topic))
             return badArguments(err, QStringLiteral("help"),
-                                QStringLiteral("no command %1").arg(topic));
+                                QStringLiteral("no command %1").arg(MediumCheck::shown(topic)));
         out << commandHelp(topic);
         return kDone;
     }
     const Command *command = findCommand(first);
     if (!command) {
-        err << "korvello-medium: unknown command " << first << "\n"
+        err << "korvello-medium: unknown command " << MediumCheck::shown(first) << "\n"
             << "Try \"korvello-medium help\".\n";
         return kBadArguments;
     }
-    const Parsed parsed = parse(arguments.mid(1), command->valueOptions);
+    const Parsed parsed = parse(arguments.mid(1), *command);
     if (!parsed.error.isEmpty())
         return badArguments(err, first, parsed.error);
     if (parsed.help) {

@@ -13,7 +13,10 @@ enum ExitCode {
     kDone = 0,
     kFailed = 1, // the medium could not be written
     kBadArguments = 2,
-    kMissing = 3, // a folder or file named on the command line is not there
+    kMissing = 3, // a folder or file named on the command line is not there or unreadable
+    kJobFails = 1, // check: a job counted would end on a failure note
+    kWarnings = 4, // check --strict: warnings and no failure
+    kKept = 4,     // prepare: a changed script was kept
 };
 
 // arguments without the program name.

@@ -3,6 +3,7 @@
 #include "filesystem.h"
 #include "mediumwriter.h"
 #include "scriptrunner.h"
+#include "texts.h"
 #include "utils.h"
 
 #include <QDir>
@@ -143,7 +144,66 @@ UpgradePlan planUpgrade(const QString &medium, const Options &options)
     return plan;
 }
 
+QString noteOf(JobEnds::Backup end, const QString &)
+{
+    return Texts::note(end);
+}
+
+QString noteOf(JobEnds::Restore end, const QString &)
+{
+    return Texts::note(end);
+}
+
+QString noteOf(JobEnds::Upgrade end, const QString &version)
+{
+    return Texts::note(end, version);
+}
+
+template <typename End>
+Outcome outcomeOf(const std::optional<End> &end, End success, const QString &version = QString())
+{
+    Outcome result;
+    result.decided = end.has_value();
+    result.failure = result.decided && *end != success;
+    result.note = noteOf(end.value_or(success), version);
+    return result;
+}
+
 } // namespace
+
+const char *jobName(Job job)
+{
+    switch (job) {
+    case Job::Backup:
+        return "backup";
+    case Job::Restore:
+        return "restore";
+    case Job::Upgrade:
+        return "upgrade";
+    }
+    return "";
+}
+
+Outcome outcome(const Report &report, Job job)
+{
+    switch (job) {
+    case Job::Backup:
+        return outcomeOf(report.backup.end, JobEnds::Backup::Good);
+    case Job::Restore:
+        return outcomeOf(report.restore.end, JobEnds::Restore::Restored);
+    case Job::Upgrade:
+        break;
+    }
+    return outcomeOf(report.upgrade.end, JobEnds::Upgrade::Upgraded, report.upgrade.packageVersion);
+}
+
+QString onMedium(const QString &medium, const QString &path)
+{
+    // Absolute on both sides: a medium given as a relative path is not taken
+    // for one under the current folder.
+    return QDir(QFileInfo(medium).absoluteFilePath())
+        .relativeFilePath(QFileInfo(path).absoluteFilePath());
+}
 
 Report inspect(const Options &options)
 {
@@ -154,6 +214,7 @@ Report inspect(const Options &options)
     report.backup = planBackup(report.medium, options.snum);
     report.restore = planRestore(report.medium, options.snum);
     report.upgrade = planUpgrade(report.medium, options);
+    report.history = MediumHistory::read(report.medium, options.snum);
     report.warnings = findWarnings(report);
     return report;
 }

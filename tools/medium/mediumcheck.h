@@ -3,10 +3,12 @@
 
 #include "backupcatalog.h"
 #include "jobends.h"
+#include "mediumhistory.h"
 #include "mediumlayout.h"
 #include "scriptstate.h"
 #include "upgradecatalog.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -85,14 +87,43 @@ struct Report
     RestorePlan restore;
     UpgradePlan upgrade;
     QStringList warnings;
+    MediumHistory::History history; // the scripts' own record of earlier runs
 };
 
 // The time stamp stands for the moment the job starts.
 constexpr char kTimeStampPlaceholder[] = "YYYYMMDDhhmmss";
 
 Report inspect(const Options &options);
+// A path on the medium as the report names it: relative to the medium's folder.
+QString onMedium(const QString &medium, const QString &path);
+// A name or version as printed: control characters escaped ("\r", "\x1b"),
+// so that a carriage return or an escape sequence on a medium shows.
+QString shown(const QString &text);
 QString render(const Report &report);
 QStringList findWarnings(const Report &report);
+
+enum class Job { Backup, Restore, Upgrade };
+constexpr Job kJobs[] = {Job::Backup, Job::Restore, Job::Upgrade};
+// "backup", "restore", "upgrade": the names --job and the JSON report use.
+const char *jobName(Job job);
+
+// The note a job ends on as far as the medium tells. Undecided, the script
+// runs and its exit code decides; the note is then the job's success note.
+struct Outcome
+{
+    bool decided = false;
+    bool failure = false; // decided, on any note but the job's success note
+    QString note;
+};
+Outcome outcome(const Report &report, Job job);
+
+// Why the restoration takes or passes over one archive.
+QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &plan);
+
+// The report as one JSON document; its form is tools/medium/check-report.schema.json,
+// whose version is kSchema.
+constexpr char kSchema[] = "korvello-medium-check/1";
+QJsonObject toJson(const Report &report);
 
 } // namespace MediumCheck
 

@@ -1,5 +1,4 @@
 #include "mediumcheck.h"
-#include "texts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,7 +16,19 @@ using MediumLayout::FolderState;
 
 QString quoted(const QString &text)
 {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    return QLatin1Char('"') + shown(text) + QLatin1Char('"');
+}
+
+// There, as a file or a link of any kind.
+bool present(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+QString relative(const Report &report, const QString &path)
+{
+    return shown(onMedium(report.medium, path));
 }
 
 QString scriptLine(const Script &script)
@@ -58,12 +69,20 @@ QString folderWord(FolderState state, const char *missing)
 
 // "outcome:" followed by the screen's note when the medium decides the end,
 // else how the script is run and what the screen shows when it succeeds.
-QString outcome(const QString &note, bool decided, const QString &run, const QString &successNote)
+QString outcomeLine(const Outcome &end, const QString &run)
 {
-    if (decided)
-        return QStringLiteral("  outcome: the screen shows %1\n").arg(quoted(note));
+    if (end.decided)
+        return QStringLiteral("  outcome: the screen shows %1\n").arg(quoted(end.note));
     return QStringLiteral("  outcome: %1; the screen shows %2 when it succeeds\n")
-        .arg(run, quoted(successNote));
+        .arg(run, quoted(end.note));
+}
+
+// The job's last run as the medium's history has it.
+QString lastRunLine(const Report &report, Job job)
+{
+    const MediumHistory::Run *run = report.history.last(QLatin1String(jobName(job)));
+    return QStringLiteral("  last run: %1\n")
+        .arg(run ? shown(MediumHistory::summary(*run)) : QStringLiteral("none recorded"));
 }
 
 QString scriptGets(const Script &script, const QString &second, const QString &third)
@@ -75,15 +94,17 @@ void renderBackup(QTextStream &out, const Report &report)
 {
     const BackupPlan &plan = report.backup;
     out << "\nBackup\n" << scriptLine(plan.script);
-    out << "  device folder " << QDir(report.medium).relativeFilePath(plan.deviceFolder) << ": "
+    out << "  device folder " << relative(report, plan.deviceFolder) << ": "
         << folderWord(plan.folder, "missing, the device creates it") << "\n";
     out << "  next index: " << plan.nextIndex << "\n";
     if (plan.nextIndex != BackupCatalog::kNoIndex)
         out << "  expected files: " << plan.expectedArchive << " and " << plan.expectedSideFile
             << " (" << kTimeStampPlaceholder << ": the job's start)\n";
-    out << outcome(plan.end ? Texts::note(*plan.end) : QString(), bool(plan.end),
-                   plan.script.name + QStringLiteral(" runs"), Texts::note(JobEnds::Backup::Good));
+    out << outcomeLine(outcome(report, Job::Backup), plan.script.name + QStringLiteral(" runs"));
+    out << lastRunLine(report, Job::Backup);
 }
+
+} // namespace
 
 QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &plan)
 {
@@ -92,10 +113,12 @@ QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &pl
     const SideFile::Check &digests = candidate.digests;
     if (digests.calMd5.isEmpty())
         return QStringLiteral("passed over: the archive cannot be read as %1")
-            .arg(QFileInfo(candidate.archivePath).fileName());
+            .arg(shown(QFileInfo(candidate.archivePath).fileName()));
+    const QString sideFile = shown(QFileInfo(candidate.sideFilePath).fileName());
+    if (digests.fileMd5.isEmpty() && !present(candidate.sideFilePath))
+        return QStringLiteral("passed over: no side file %1").arg(sideFile);
     if (digests.fileMd5.isEmpty())
-        return QStringLiteral("passed over: the side file %1 yields no digest")
-            .arg(QFileInfo(candidate.sideFilePath).fileName());
+        return QStringLiteral("passed over: the side file %1 yields no digest").arg(sideFile);
     if (!candidate.intact())
         return QStringLiteral("passed over: digests differ (archive %1, side file %2)")
             .arg(digests.calMd5, digests.fileMd5);
@@ -107,25 +130,37 @@ QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &pl
     return QStringLiteral("passed over: older than the chosen archive");
 }
 
+namespace {
+
 void renderRestore(QTextStream &out, const Report &report)
 {
     const RestorePlan &plan = report.restore;
     out << "\nRestoration\n" << scriptLine(plan.script);
-    out << "  device folder " << QDir(report.medium).relativeFilePath(plan.deviceFolder) << ": ";
+    out << "  device folder " << relative(report, plan.deviceFolder) << ": ";
     if (plan.folder == FolderState::Exists)
         out << plan.listed.size() << " archive(s) listed\n";
     else
         out << folderWord(plan.folder, "missing") << "\n";
     for (const BackupCatalog::Candidate &candidate : plan.candidates)
-        out << "  archive " << candidate.fileName << " (index " << candidate.index
+        out << "  archive " << shown(candidate.fileName) << " (index " << candidate.index
             << "): " << verdict(candidate, plan) << "\n";
     if (plan.chosenFileName.isEmpty())
         out << "  restores: nothing\n";
     else
-        out << "  restores: " << plan.chosenFileName << " (index " << plan.chosenIndex << ")\n";
-    out << outcome(plan.end ? Texts::note(*plan.end) : QString(), bool(plan.end),
-                   scriptGets(plan.script, plan.chosenFileName, QString::number(plan.chosenIndex)),
-                   Texts::note(JobEnds::Restore::Restored));
+        out << "  restores: " << shown(plan.chosenFileName) << " (index " << plan.chosenIndex
+            << ")\n";
+    out << outcomeLine(outcome(report, Job::Restore),
+                       scriptGets(plan.script, plan.chosenFileName,
+                                  QString::number(plan.chosenIndex)));
+    out << lastRunLine(report, Job::Restore);
+}
+
+QString sideFileWord(const UpgradeCatalog::PackageCheck &check)
+{
+    if (!check.digests.fileMd5.isEmpty())
+        return check.digests.fileMd5;
+    return present(check.sideFilePath) ? QStringLiteral("without a digest")
+                                       : QStringLiteral("missing");
 }
 
 void renderChecksum(QTextStream &out, const UpgradeCatalog::PackageCheck &check)
@@ -137,9 +172,7 @@ void renderChecksum(QTextStream &out, const UpgradeCatalog::PackageCheck &check)
     }
     out << "  checksum: fails (package "
         << (digests.calMd5.isEmpty() ? QStringLiteral("unreadable") : digests.calMd5)
-        << ", side file "
-        << (digests.fileMd5.isEmpty() ? QStringLiteral("without a digest") : digests.fileMd5)
-        << ")\n";
+        << ", side file " << sideFileWord(check) << ")\n";
 }
 
 void renderVersions(QTextStream &out, const UpgradePlan &plan)
@@ -163,27 +196,45 @@ void renderUpgrade(QTextStream &out, const Report &report)
     else
         out << folderWord(plan.folderState, "missing") << "\n";
     for (const QString &name : plan.packages)
-        out << "  package " << name << "\n";
+        out << "  package " << shown(name) << "\n";
     if (plan.taken.isEmpty()) {
         out << "  takes: nothing\n";
     } else {
-        out << "  takes: " << plan.taken << "\n";
+        out << "  takes: " << shown(plan.taken) << "\n";
         renderChecksum(out, plan.check);
         if (plan.check.verified())
             renderVersions(out, plan);
     }
-    out << outcome(plan.end ? Texts::note(*plan.end, plan.packageVersion) : QString(),
-                   bool(plan.end), scriptGets(plan.script, plan.taken, QStringLiteral("0")),
-                   Texts::note(JobEnds::Upgrade::Upgraded));
+    out << outcomeLine(outcome(report, Job::Upgrade),
+                       scriptGets(plan.script, plan.taken, QStringLiteral("0")));
+    out << lastRunLine(report, Job::Upgrade);
 }
 
 } // namespace
+
+QString shown(const QString &text)
+{
+    QString result;
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control)
+            result += c;
+        else if (c == QLatin1Char('\r'))
+            result += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            result += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            result += QLatin1String("\\t");
+        else
+            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return result;
+}
 
 QString render(const Report &report)
 {
     QString text;
     QTextStream out(&text);
-    out << "Medium " << report.medium << " (file system: " << report.fileSystem << ")\n";
+    out << "Medium " << shown(report.medium) << " (file system: " << report.fileSystem << ")\n";
     out << "Serial (snum): " << quoted(report.snum) << "\n";
     renderBackup(out, report);
     renderRestore(out, report);

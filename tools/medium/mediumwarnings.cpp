@@ -19,7 +19,7 @@ using MediumLayout::FolderState;
 
 QString relative(const QString &medium, const QString &path)
 {
-    return QDir(medium).relativeFilePath(path);
+    return shown(onMedium(medium, path));
 }
 
 bool startsWithByteOrderMark(const QByteArray &head)
@@ -140,12 +140,53 @@ void checkPackages(const Report &report, QStringList &warnings)
         warnings << QStringLiteral("%1 packages in run/upgrade; the device takes the last in "
                                    "name order, %2, and never reads version numbers")
                         .arg(upgrade.packages.size())
-                        .arg(upgrade.taken);
+                        .arg(shown(upgrade.taken));
     if (!upgrade.taken.isEmpty() && upgrade.packageVersion.isEmpty())
         warnings << QStringLiteral("run/upgrade/%1: the device takes it but cuts no version "
                                    "from its name (\"update-\" and \".tar\" count in lower "
                                    "case only); the reference upgrade script refuses it")
-                        .arg(upgrade.taken);
+                        .arg(shown(upgrade.taken));
+}
+
+void checkSerial(const Report &report, QStringList &warnings)
+{
+    if (report.snum.isEmpty())
+        warnings << QStringLiteral("the serial is empty (snum unset): the device names its "
+                                   "folder run/data/data- and its backups data--TIMESTAMP-N.tar");
+    if (!report.restore.chosenFileName.isEmpty())
+        return;
+    // Backups of other devices explain a restoration that finds nothing.
+    const QString own = QFileInfo(report.restore.deviceFolder).fileName();
+    QStringList others = QDir(MediumLayout::backupDir(report.medium))
+                             .entryList({QStringLiteral("data-*")}, QDir::Dirs | QDir::Hidden);
+    others.removeAll(own);
+    if (!others.isEmpty())
+        warnings << QStringLiteral("run/data holds %1 but not %2: the device restores only the "
+                                   "backups of its own serial")
+                        .arg(shown(others.join(QStringLiteral(", "))), shown(own));
+}
+
+// Files the device passes over without a word: names that look like a
+// package but are not of the form it lists.
+void checkIgnoredPackages(const Report &report, QStringList &warnings)
+{
+    const QStringList names = QDir(report.upgrade.folder)
+                                  .entryList({QStringLiteral("*.tar")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : names) {
+        if (!QDir::match(QLatin1String(MediumLayout::kPackagePattern), name)
+            && !name.startsWith(QLatin1String("._")))
+            warnings << QStringLiteral("run/upgrade/%1: not taken; the device lists only names "
+                                       "of the form %2")
+                            .arg(shown(name), QLatin1String(MediumLayout::kPackagePattern));
+    }
+}
+
+void checkVersionFile(const Report &report, QStringList &warnings)
+{
+    if (report.upgrade.deviceVersion.contains(QLatin1Char('\r')))
+        warnings << QStringLiteral("the version file's first line ends in a carriage return "
+                                   "(CR LF line ends): the device keeps it, so no package "
+                                   "counts as installed");
 }
 
 } // namespace
@@ -156,8 +197,11 @@ QStringList findWarnings(const Report &report)
     if (!QFileInfo(MediumLayout::runFolder(report.medium)).isDir())
         warnings << QStringLiteral("no run/ folder: give the folder that holds run/, or lay one "
                                    "out with \"korvello-medium prepare\"");
+    checkSerial(report, warnings);
     checkFolders(report, warnings);
     checkPackages(report, warnings);
+    checkIgnoredPackages(report, warnings);
+    checkVersionFile(report, warnings);
     checkScripts(report, warnings);
     checkSizes(report, warnings);
     scanFiles(report.medium, warnings);

@@ -1,6 +1,7 @@
 #include "mediumwriter.h"
 
 #include "mediumlayout.h"
+#include "regularfile.h"
 #include "upgradecatalog.h"
 #include "utils.h"
 
@@ -41,6 +42,8 @@ Result failure(const QString &error)
     result.error = error;
     return result;
 }
+
+const qint64 kCompareBlock = 64 * 1024;
 
 bool copyScript(const QString &source, const QString &target)
 {
@@ -93,7 +96,21 @@ bool writeSideFile(const QString &path, const QByteArray &content)
 
 } // namespace
 
-Result prepare(const QString &medium, const QString &scriptSource)
+bool sameContent(const QString &path, const QString &reference)
+{
+    QFile file;
+    QFile original(reference);
+    if (!RegularFile::open(file, path) || !original.open(QIODevice::ReadOnly)
+        || file.size() != original.size())
+        return false;
+    while (!original.atEnd()) {
+        if (file.read(kCompareBlock) != original.read(kCompareBlock))
+            return false;
+    }
+    return true;
+}
+
+Result prepare(const QString &medium, bool force, const QString &scriptSource)
 {
     if (!QFileInfo(medium).isDir())
         return failure(QStringLiteral("%1 is not a folder").arg(medium));
@@ -107,8 +124,20 @@ Result prepare(const QString &medium, const QString &scriptSource)
         return failure(QStringLiteral("cannot create %1").arg(run));
     Result result;
     for (const QString &name : scripts) {
+        const QString source = scriptSource + QLatin1Char('/') + name;
         const QString target = run + QLatin1Char('/') + name;
-        if (!copyScript(scriptSource + QLatin1Char('/') + name, target))
+        const QFileInfo there(target);
+        const bool present = there.exists() || there.isSymLink();
+        const bool same = present && sameContent(target, source);
+        if (same && there.isExecutable()) {
+            result.current << target;
+            continue;
+        }
+        if (present && !same && !force) {
+            result.kept << target;
+            continue;
+        }
+        if (!copyScript(source, target))
             return failure(QStringLiteral("cannot write %1").arg(target));
         result.written << target;
     }
@@ -137,8 +166,18 @@ QByteArray sideFileLine(const QString &digest, const QString &fileName)
 Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
                    const QString &hook)
 {
-    const QString name = packageName(version);
-    if (name.isEmpty())
+    if (!QFileInfo(medium).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(medium));
+    return packUpgradeTo(version, payload,
+                         MediumLayout::packageFolder(medium) + QLatin1Char('/')
+                             + packageName(version),
+                         hook);
+}
+
+Result packUpgradeTo(const QString &version, const QString &payload, const QString &package,
+                     const QString &hook)
+{
+    if (packageName(version).isEmpty())
         return failure(QStringLiteral("%1 cannot be a package version: it must begin with V and "
                                       "hold no \"/\" or line end")
                            .arg(version));
@@ -149,14 +188,10 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
                                       "script writes the version from the package name"));
     if (!hook.isEmpty() && !QFileInfo(hook).isFile())
         return failure(QStringLiteral("%1 is not a file").arg(hook));
-    if (!QFileInfo(medium).isDir())
-        return failure(QStringLiteral("%1 is not a folder").arg(medium));
-    const QString folder = MediumLayout::packageFolder(medium);
+    const QString folder = QFileInfo(package).absolutePath();
     if (!QDir().mkpath(folder))
         return failure(QStringLiteral("cannot create %1").arg(folder));
-
     // Until it is complete the package carries a name the device never lists.
-    const QString package = folder + QLatin1Char('/') + name;
     const QString partial = package + QStringLiteral(".part");
     QFile::remove(partial);
     const QString tarError = writePackage(partial, payload, hook);
@@ -169,7 +204,7 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
     if (digest.isEmpty() || !QFile::rename(partial, package))
         return failure(QStringLiteral("cannot write %1").arg(package));
     const QString sideFile = MediumLayout::packageSideFile(package);
-    if (!writeSideFile(sideFile, sideFileLine(digest, name)))
+    if (!writeSideFile(sideFile, sideFileLine(digest, QFileInfo(package).fileName())))
         return failure(QStringLiteral("cannot write %1").arg(sideFile));
     Result result;
     result.ok = true;
