@@ -63,6 +63,7 @@ history_line() (
         6) reason="too large for FAT" ;;
         7) reason="a package name or layout it does not take" ;;
         8) reason="a folder to write resolves off the medium" ;;
+        9) reason="it conflicts with what stands on the device" ;;
         *) reason="ended by a signal or an unknown failure" ;;
     esac
     case $HISTORY_JOB in
