@@ -244,9 +244,12 @@ void TestScripts::backupThenRestore()
     QCOMPARE(snapshot(fixture.data()), restored == "數據還原成功" ? backedUp : changed);
     QCOMPARE(entriesIn(fixture.device.root(), QStringLiteral("data.*")), QStringList());
     // Each job's line in the medium's history, with the bytes it moved.
-    const QString history = readAll(fixture.device.runDir() + QStringLiteral("/log/A7.log"));
-    QVERIFY2(history.contains(QRegularExpression("\tbackup\t0\tdone\t[1-9].*\n.*\trestore"
-                                                 "\t0\tdone\t[1-9]")), qPrintable(history));
+    // The log is named by the serial with every other byte than [A-Za-z0-9._-] as '_'.
+    const QString log = QString(snum).replace(QRegularExpression("[^A-Za-z0-9._-]"), "_");
+    const QString history = readAll(fixture.device.runDir() + "/log/" + log + ".log");
+    const QString restoreEnd = restored == "數據還原成功" ? "0\tdone" : "5\tnot enough room";
+    QVERIFY2(history.contains(QRegularExpression("\tbackup\t0\tdone\t[1-9].*\n.*\trestore\t"
+                                                 + restoreEnd + "\t[1-9]")), qPrintable(history));
 }
 
 void TestScripts::upgrade_data()
