@@ -63,6 +63,12 @@ void TestMedium::report_data()
         << QStringList{"script recover noexec", "script upgrade crlf"}
         << QStringList{"run/recover_script.sh: no execute bit",
                        "run/upgrade_script.sh: the device cannot start it"};
+    QTest::newRow("scripts: why each cannot start")
+        << QStringList{"script backup badinterpreter", "script recover elfjunk",
+                       "script upgrade dir"}
+        << QStringList{"backup_script.sh: cannot be started: its interpreter /nonexistent/sh do",
+                       "recover_script.sh: cannot be started: an ELF header that is not",
+                       "upgrade_script.sh: cannot be started: it is not a regular file"};
     QTest::newRow("folders: off the medium, blocked by a dangling link")
         << QStringList{"link run/data %else", "link run/upgrade %root/nowhere"}
         << QStringList{"run/data/data-A7 leads off the medium",
@@ -93,19 +99,28 @@ void TestMedium::commands_data()
     QTest::addColumn<QStringList>("arguments"); // %m: an empty medium, %r: the device's "/"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
-    QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format";
+    QTest::addColumn<QStringList>("medium"); // laid first, as TestDevice::lay reads it
+    QTest::newRow("unknown command") << QStringList{"format"} << 2 << "unknown command format"
+                                    << QStringList();
     QTest::newRow("unknown option") << QStringList{"check", "%m", "--snm", "A7"} << 2
-                                    << "unknown option --snm";
+                                    << "unknown option --snm" << QStringList();
     QTest::newRow("missing medium") << QStringList{"check", "/nonexistent-medium"} << 3
-                                    << "/nonexistent-medium: no such folder";
+                                    << "/nonexistent-medium: no such folder" << QStringList();
     QTest::newRow("missing version file")
-        << QStringList{"check", "%m", "--version-file", "/nonexistent.cfg"} << 3 << "no such file";
+        << QStringList{"check", "%m", "--version-file", "/nonexistent.cfg"} << 3 << "no such file"
+        << QStringList();
     QTest::newRow("pack a version the device would not list")
         << QStringList{"pack-upgrade", "--version", "2.0", "--payload", "%r", "%m"} << 2
-        << "2.0 cannot be a package version";
+        << "2.0 cannot be a package version" << QStringList();
     QTest::newRow("pack a payload that carries the version file")
         << QStringList{"pack-upgrade", "--version", "V2", "--payload", "%r", "%m"} << 1
-        << "must not carry etc/version.cfg";
+        << "must not carry etc/version.cfg" << QStringList();
+    QTest::newRow("prepare through a run/ that leads off the medium")
+        << QStringList{"prepare", "%m"} << 1 << "leads off the medium"
+        << QStringList{"link run %else"};
+    QTest::newRow("pack through a run/upgrade that leads off the medium")
+        << QStringList{"pack-upgrade", "--version", "V2", "--payload", "%e", "%m"} << 1
+        << "leads off the medium" << QStringList{"link run/upgrade %else"};
 }
 
 // A command that fails leaves the medium as it was.
@@ -114,17 +129,23 @@ void TestMedium::commands()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
+    QFETCH(QStringList, medium);
     TestDevice device;
     device.writeVersionFile("V1\n");
+    device.lay(medium, QStringLiteral("A7"));
+    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+    const QStringList laid = QDir(device.medium()).entryList(all);
+    const QStringList elsewhere = QDir(device.elsewhere()).entryList(all);
     arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
+    arguments.replaceInStrings(QStringLiteral("%e"), device.elsewhere());
     QString said;
     QTextStream out(&said);
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
     QVERIFY2(said.contains(says), qPrintable(said));
-    QCOMPARE(QDir(device.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList());
+    QCOMPARE(QDir(device.medium()).entryList(all), laid);
+    QCOMPARE(QDir(device.elsewhere()).entryList(all), elsewhere);
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

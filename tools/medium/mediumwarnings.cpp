@@ -103,9 +103,8 @@ void checkScripts(const Report &report, QStringList &warnings)
                                        "(chmod +x, or run \"korvello-medium prepare\")")
                             .arg(script->name);
         if (script->state == ScriptState::Unstartable)
-            warnings << QStringLiteral("run/%1: the device cannot start it: it needs a \"#!\" "
-                                       "first line with Unix line ends (LF, not CR LF)")
-                            .arg(script->name);
+            warnings << QStringLiteral("run/%1: the device cannot start it: %2")
+                            .arg(script->name, script->why);
     }
 }
 

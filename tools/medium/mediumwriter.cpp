@@ -1,6 +1,7 @@
 #include "mediumwriter.h"
 
 #include "mediumlayout.h"
+#include "onmedium.h"
 #include "upgradecatalog.h"
 #include "utils.h"
 
@@ -82,6 +83,26 @@ QString writePackage(const QString &archive, const QString &payload, const QStri
                                 << hookInfo.fileName());
 }
 
+// Writes go only to folders of the medium itself: one that leads elsewhere
+// through a link, or is blocked by a file, is refused before anything is made.
+QString makeFolder(const QString &medium, const QString &folder)
+{
+    OnMedium::setHostMedium(medium);
+    switch (MediumLayout::folderState(medium, folder)) {
+    case MediumLayout::FolderState::Exists:
+        return QString();
+    case MediumLayout::FolderState::Missing:
+        if (QDir().mkpath(folder))
+            return QString();
+        break;
+    case MediumLayout::FolderState::OffMedium:
+        return QStringLiteral("%1 leads off the medium").arg(folder);
+    case MediumLayout::FolderState::Blocked:
+        break;
+    }
+    return QStringLiteral("cannot create %1").arg(folder);
+}
+
 bool writeSideFile(const QString &path, const QByteArray &content)
 {
     QSaveFile file(path);
@@ -103,8 +124,9 @@ Result prepare(const QString &medium, const QString &scriptSource)
     if (scripts.isEmpty())
         return failure(QStringLiteral("no reference scripts in %1").arg(scriptSource));
     const QString run = MediumLayout::runFolder(medium);
-    if (!QDir().mkpath(run))
-        return failure(QStringLiteral("cannot create %1").arg(run));
+    const QString folderError = makeFolder(medium, run);
+    if (!folderError.isEmpty())
+        return failure(folderError);
     Result result;
     for (const QString &name : scripts) {
         const QString target = run + QLatin1Char('/') + name;
@@ -152,8 +174,9 @@ Result packUpgrade(const QString &version, const QString &payload, const QString
     if (!QFileInfo(medium).isDir())
         return failure(QStringLiteral("%1 is not a folder").arg(medium));
     const QString folder = MediumLayout::packageFolder(medium);
-    if (!QDir().mkpath(folder))
-        return failure(QStringLiteral("cannot create %1").arg(folder));
+    const QString folderError = makeFolder(medium, folder);
+    if (!folderError.isEmpty())
+        return failure(folderError);
 
     // Until it is complete the package carries a name the device never lists.
     const QString package = folder + QLatin1Char('/') + name;
