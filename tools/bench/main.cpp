@@ -7,6 +7,7 @@
 // The same program is also each measured child process:
 //   korvello-bench hash FILE            Utils::calculateFileMD5, prints the digest
 //   korvello-bench select FOLDER        BackupCatalog::selectNewestIntact, prints maxIndex
+//   korvello-bench upgrade FOLDER       the upgrade's listing, choice and check, prints the package
 //   korvello-bench menu ROOT [Qt args]  the tool's start-up; prints when the menu is painted
 //   korvello-bench bare [Qt args]       a bare 1920x720 window; prints when it is painted
 
@@ -15,6 +16,7 @@
 #include "measure.h"
 #include "platform.h"
 #include "startup.h"
+#include "upgradecatalog.h"
 #include "utils.h"
 
 #include <QApplication>
@@ -78,7 +80,15 @@ int select(const char *folder)
     const BackupCatalog::Selection selection =
         BackupCatalog::selectNewestIntact(QFile::decodeName(folder));
     printf("%d\n", selection.maxIndex);
-    return selection.chosen < 0 ? 1 : 0;
+    return selection.chosenPath.isEmpty() ? 1 : 0;
+}
+
+int upgrade(const char *folder)
+{
+    const QString path = QFile::decodeName(folder);
+    const QString chosen = UpgradeCatalog::choosePackage(UpgradeCatalog::listPackages(path));
+    printf("%s\n", qPrintable(chosen));
+    return !chosen.isEmpty() && UpgradeCatalog::checkPackage(path, chosen).verified() ? 0 : 1;
 }
 
 // argv[0] is the program's name for Qt; the rest are Qt's arguments.
@@ -148,6 +158,8 @@ int main(int argc, char *argv[])
         return hash(argv[2]);
     if (argc == 3 && strcmp(command, "select") == 0)
         return select(argv[2]);
+    if (argc == 3 && strcmp(command, "upgrade") == 0)
+        return upgrade(argv[2]);
     if (argc >= 3 && strcmp(command, "menu") == 0) {
         const char *root = argv[2];
         // Qt takes "menu" for the program's name and what follows the root

@@ -84,17 +84,18 @@ RestorePlan planRestore(const QString &medium, const QString &snum)
         return plan;
     }
     plan.listed = BackupCatalog::listArchives(plan.deviceFolder);
-    const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(plan.deviceFolder);
-    plan.candidates = selection.candidates;
+    const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(
+        plan.deviceFolder,
+        [&plan](const BackupCatalog::Candidate &candidate) { plan.candidates << candidate; });
     std::stable_sort(plan.candidates.begin(), plan.candidates.end(),
                      [](const BackupCatalog::Candidate &a, const BackupCatalog::Candidate &b) {
                          return a.index > b.index;
                      });
-    if (selection.chosen < 0) {
+    if (selection.chosenPath.isEmpty()) {
         plan.end = Restore::NoBackup;
         return plan;
     }
-    plan.chosenFileName = selection.candidates.at(selection.chosen).fileName;
+    plan.chosenFileName = selection.chosenFileName;
     plan.chosenIndex = selection.maxIndex;
     // Whatever keeps the script from running ends in the one restoration failure.
     if (plan.script.state != ScriptState::Runnable)
