@@ -71,6 +71,9 @@ Reading read(const QString &path)
     // kernel file that makes data up as it is read: the scan stops there.
     const qint64 size = file.size();
     QTextStream in(&file);
+    // UTF-8 unless a byte-order mark says otherwise, whatever the locale:
+    // a stray byte reads as U+FFFD, never as the escape file names use.
+    in.setCodec("UTF-8");
     LineScanner scanner(reading);
     for (QString chunk = in.read(kChunkChars); !chunk.isEmpty() && file.pos() <= size;
          chunk = in.read(kChunkChars)) {

@@ -73,6 +73,10 @@ void TestMedium::report_data()
         << QStringList{"link run/data %else", "link run/upgrade %root/nowhere"}
         << QStringList{"run/data/data-A7 leads off the medium",
                        "run/upgrade: a file or a dangling symbolic link"};
+    const QString stray = QStringLiteral("update-V1%1.tar").arg(QChar(0xDCFF)); // byte 0xFF
+    QTest::newRow("a name that is not UTF-8")
+        << QStringList{"file run/upgrade/" + stray}
+        << QStringList{stray + ": the name is not valid UTF-8", "takes: " + stray};
     QTest::newRow("no run folder") << QStringList() << QStringList{"no run/ folder"};
     QTest::newRow("clean medium")
         << QStringList{one, "package update-V1.tar", "version V1\\n", "script backup reference"}

@@ -84,6 +84,7 @@ QString wholeLineDigest(const QString &path, QString *logged)
     QFile file(path);
     file.open(QIODevice::ReadOnly | QIODevice::Text);
     QTextStream in(&file);
+    in.setCodec("UTF-8");
     const QString line = in.readLine();
     const QRegularExpressionMatch match
         = QRegularExpression(QStringLiteral("([0-9a-f]{32})")).match(line);

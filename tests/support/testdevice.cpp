@@ -1,6 +1,7 @@
 #include "testdevice.h"
 
 #include "commandline.h"
+#include "filenames.h"
 #include "mediumlayout.h"
 #include "platform.h"
 
@@ -274,7 +275,8 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
     QFile file(root() + QStringLiteral("/args-") + scriptName);
     if (!file.open(QIODevice::ReadOnly))
         return QStringList();
-    QStringList arguments = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    // Read as names are: bytes that are not UTF-8 come back as they went.
+    QStringList arguments = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
     arguments.removeLast(); // the final line feed
     return arguments;
 }
@@ -336,6 +338,7 @@ bool prepareProcess()
     // Before anything of the tool runs: a reboot only counts, it never
     // reaches the system's own command.
     Platform::setRebootHandler([] { ++sReboots; });
+    FileNames::install();
     if (!guardDir()->isValid()) {
         fprintf(stderr, "cannot create a temporary directory\n");
         return false;

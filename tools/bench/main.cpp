@@ -13,6 +13,7 @@
 
 #include "backupcatalog.h"
 #include "figures.h"
+#include "filenames.h"
 #include "measure.h"
 #include "platform.h"
 #include "startup.h"
@@ -153,6 +154,7 @@ int measureAll(int argc, char **argv)
 
 int main(int argc, char *argv[])
 {
+    FileNames::install();
     const char *command = argc > 1 ? argv[1] : "";
     if (argc == 3 && strcmp(command, "hash") == 0)
         return hash(argv[2]);
