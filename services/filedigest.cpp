@@ -158,9 +158,9 @@ Digest md5(const QString &path)
 {
     Digest digest;
     const int fd = RegularFile::openForReading(path);
-    struct stat info;
     if (fd < 0)
         return digest;
+    struct stat info;
     if (::fstat(fd, &info) != 0) {
         ::close(fd);
         return digest;
