@@ -35,11 +35,12 @@ QByteArray captureStdout(const std::function<void()> &call)
 }
 
 // Puts a FIFO ("fifo"), a link to /dev/zero ("zero") or to a regular kernel
-// file that never ends ("kernel") at path, or writes content.
+// file that states no size yet yields bytes ("kernel") at path, or writes
+// content.
 void place(const TestDevice &device, const QString &path, const QByteArray &content)
 {
     if (content == "kernel")
-        QFile::link(QStringLiteral("/proc/self/pagemap"), path);
+        QFile::link(QStringLiteral("/proc/self/status"), path);
     else if (content == "fifo")
         mkfifo(QFile::encodeName(path).constData(), 0644);
     else if (content == "zero")
