@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "filenames.h"
 #include "mainwindow.h"
 #include "utils.h"
 
@@ -37,6 +38,7 @@ void Startup::addOptions(QCommandLineParser &parser)
 
 int Startup::run(int &argc, char **argv, const std::function<void(QMainWindow &)> &shown)
 {
+    FileNames::install();
     QApplication app(argc, argv);
 
     QCommandLineParser parser;

@@ -116,7 +116,7 @@ void DataBackupView::checkBackIndex()
 {
     const QString path = MediumLayout::deviceFolder(mPathBackData, snum);
     qDebug() << "=== " << "checkBackIndex" << " path " << path;
-    switch (MediumLayout::folderState(mPathBackData, path)) {
+    switch (MediumLayout::deviceFolderState(mPathBackData, snum)) {
     case MediumLayout::FolderState::Exists:
         qDebug() << "Path already exists:" << path;
         backIndex = findBackIndex(path);

@@ -120,7 +120,7 @@ void DataRecoverView::checkBackIndex()
 {
     const QString path = MediumLayout::deviceFolder(mPathBackData, snum);
     qDebug() << "=== " << "checkBackIndex" << " path " << path;
-    if (MediumLayout::folderState(mPathBackData, path) == MediumLayout::FolderState::Exists) {
+    if (MediumLayout::deviceFolderState(mPathBackData, snum) == MediumLayout::FolderState::Exists) {
         qDebug() << "Path already exists:" << path;
         backfileName = findBackIndex(path);
     } else {

@@ -4,7 +4,7 @@
 # Markdown table after a description of the machine. Not a test: the figures
 # depend on the machine, and nothing here passes or fails on them.
 #
-#   scripts/bench.sh [--runs N] [--sections digest,restoration,backup,listing,startup] [WORK_DIR]
+#   scripts/bench.sh [--runs N] [--sections digest,restoration,backup,listing,crowds,startup] [WORK_DIR]
 #
 # WORK_DIR (default build/bench-work) gets about 10 GiB of data files; it is
 # created and removed again. Cold figures drop the page cache through

@@ -94,15 +94,14 @@ Selection selectNewestIntact(const QString &folder, const CandidateCallback &onH
         if (!readIndex(name, &index))
             continue;
         const Candidate candidate = hashCandidate(folder, name, index);
-        selection.candidates.append(candidate);
         if (onHashed)
             onHashed(candidate);
         // Strictly greater: an equal index keeps the earlier name (the
         // earlier time stamp), and an index of 0 or less never wins.
         if (candidate.intact() && candidate.index > selection.maxIndex) {
             selection.chosenPath = candidate.archivePath;
+            selection.chosenFileName = candidate.fileName;
             selection.maxIndex = candidate.index;
-            selection.chosen = selection.candidates.size() - 1;
         }
     }
     return selection;

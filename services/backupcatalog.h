@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QVector>
 
 #include <functional>
 
@@ -47,15 +46,16 @@ struct Candidate
 };
 
 // The choice of the archive to restore: the intact candidate with the
-// highest positive index; ties go to the first in list order.
+// highest positive index; ties go to the first in list order. Only the
+// chosen one is kept, so memory does not grow with the folder; a caller
+// that wants every candidate gets each through the callback below.
 struct Selection
 {
-    bool folderExists = false;     // nothing else is filled in without it
-    bool listedAny = false;        // the folder held at least one listed archive
-    QVector<Candidate> candidates; // every listed name that carries an index, in order
-    QString chosenPath;            // empty when nothing can be restored
-    int chosen = -1;               // position of the chosen one in candidates, -1 when none
-    int maxIndex = 0;              // index of the chosen archive, 0 when none
+    bool folderExists = false; // nothing else is filled in without it
+    bool listedAny = false;    // the folder held at least one listed archive
+    QString chosenPath;        // empty when nothing can be restored
+    QString chosenFileName;    // as listed; empty when none
+    int maxIndex = 0;          // index of the chosen archive, 0 when none
 };
 
 // Called for each candidate right after it was hashed, in list order, so a

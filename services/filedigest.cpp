@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace FileDigest {
@@ -18,12 +19,16 @@ namespace FileDigest {
 namespace {
 
 // Fills the buffer unless the file ends first. Returns the bytes read, or -1
-// when a read fails; a short count therefore always means the end.
-ssize_t readBlock(int fd, char *buffer, size_t size)
+// when a read fails; a short count therefore always means the end. `left`
+// counts down what the file may still yield: one byte more than the size it
+// stated when it was opened. A file that yields that byte is a kernel file
+// that produces data as it is read and never ends, and counts as unreadable.
+ssize_t readBlock(int fd, char *buffer, size_t size, qint64 &left)
 {
     size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::read(fd, buffer + done, size - done);
+        const size_t wanted = size_t(qMin<qint64>(qint64(size - done), left));
+        const ssize_t got = ::read(fd, buffer + done, wanted);
         if (got == 0)
             break;
         if (got < 0) {
@@ -32,6 +37,9 @@ ssize_t readBlock(int fd, char *buffer, size_t size)
             return -1;
         }
         done += static_cast<size_t>(got);
+        left -= got;
+        if (left == 0)
+            return -1;
     }
     return static_cast<ssize_t>(done);
 }
@@ -50,8 +58,9 @@ bool isLastBlock(ssize_t size)
 class BlockRing
 {
 public:
-    explicit BlockRing(int fd)
+    BlockRing(int fd, qint64 size)
         : mFd(fd)
+        , mLeft(size + 1)
     {
     }
 
@@ -111,7 +120,7 @@ private:
                 std::unique_lock<std::mutex> lock(mMutex);
                 mChanged.wait(lock, [&block] { return !block.full; });
             }
-            const ssize_t size = readBlock(mFd, block.bytes.get(), kBlockBytes);
+            const ssize_t size = readBlock(mFd, block.bytes.get(), kBlockBytes, mLeft);
             {
                 std::lock_guard<std::mutex> lock(mMutex);
                 block.size = size;
@@ -128,7 +137,7 @@ private:
     bool hashInTurn(QCryptographicHash &hash)
     {
         for (;;) {
-            const ssize_t size = readBlock(mFd, mBlocks[0].bytes.get(), kBlockBytes);
+            const ssize_t size = readBlock(mFd, mBlocks[0].bytes.get(), kBlockBytes, mLeft);
             if (size > 0)
                 hash.addData(mBlocks[0].bytes.get(), static_cast<int>(size));
             if (isLastBlock(size))
@@ -137,6 +146,7 @@ private:
     }
 
     const int mFd;
+    qint64 mLeft; // the reader's alone
     Block mBlocks[2];
     std::mutex mMutex;
     std::condition_variable mChanged;
@@ -150,11 +160,16 @@ Digest md5(const QString &path)
     const int fd = RegularFile::openForReading(path);
     if (fd < 0)
         return digest;
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return digest;
+    }
     // Doubles the kernel's read-ahead for this file: the next blocks are
     // already on their way from the medium while the current one is hashed.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     QCryptographicHash hash(QCryptographicHash::Md5);
-    const bool readOk = BlockRing(fd).hashAll(hash);
+    const bool readOk = BlockRing(fd, info.st_size).hashAll(hash);
     ::close(fd);
     if (!readOk) {
         digest.outcome = Outcome::ReadFailed;

@@ -1,6 +1,8 @@
 #include "medialisting.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QRegExp>
 
 #include <algorithm>
 
@@ -8,11 +10,20 @@ namespace MediaListing {
 
 QStringList listFiles(const QString &folder, const QString &wildcard)
 {
-    QDir dir(folder);
-    // Name filters ignore case unless QDir::CaseSensitive is given.
-    QStringList names = dir.entryList(QStringList() << wildcard,
-                                      QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot,
-                                      QDir::NoSort);
+    // One entry at a time, keeping only the names that match: a listing
+    // through QDir::entryList holds a QFileInfo of every entry at once,
+    // which on a folder of hundreds of thousands of files is far more
+    // memory than the names. The wildcard is matched here rather than as a
+    // name filter: those go through QRegularExpression, which matches
+    // nothing in a name that holds a byte that is not UTF-8 (see FileNames).
+    const QRegExp pattern(wildcard, Qt::CaseInsensitive, QRegExp::Wildcard);
+    QDirIterator entries(folder, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    QStringList names;
+    while (entries.hasNext()) {
+        entries.next();
+        if (pattern.exactMatch(entries.fileName()))
+            names << entries.fileName();
+    }
     std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         return QString::compare(a.toLower(), b.toLower(), Qt::CaseSensitive) < 0;
     });

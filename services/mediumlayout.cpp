@@ -1,5 +1,8 @@
 #include "mediumlayout.h"
 
+#include "onmedium.h"
+
+#include <QDir>
 #include <QFileInfo>
 
 namespace MediumLayout {
@@ -22,8 +25,19 @@ QString resolved(const QString &path)
     const QString resolvedParent = resolved(parent);
     if (resolvedParent.isEmpty())
         return QString();
-    return (resolvedParent == QLatin1String("/") ? QString() : resolvedParent) + QLatin1Char('/')
-           + info.fileName();
+    // What is missing is made as plain folders, so a ".." after one leads
+    // back to the folder it was made in: the written path decides.
+    return QDir::cleanPath(resolvedParent + QLatin1Char('/') + info.fileName());
+}
+
+// The deepest part of the path that exists: what a folder made at path
+// would be made in.
+QString nearestExisting(const QString &path)
+{
+    QString existing = path;
+    while (!QFileInfo::exists(existing) && QFileInfo(existing).path() != existing)
+        existing = QFileInfo(existing).path();
+    return existing;
 }
 
 bool inside(const QString &path, const QString &root)
@@ -118,7 +132,23 @@ FolderState folderState(const QString &root, const QString &folder)
     // one): what counts is where it leads.
     if (!inside(target, resolved(root)))
         return FolderState::OffMedium;
+    // Inside by path, yet another file system may be mounted on the way.
+    if (!OnMedium::holds(root, nearestExisting(folder)))
+        return FolderState::OffMedium;
     return QFileInfo(folder).isDir() ? FolderState::Exists : FolderState::Missing;
+}
+
+FolderState deviceFolderState(const QString &root, const QString &snum)
+{
+    const QString folder = deviceFolder(root, snum);
+    const FolderState state = folderState(root, folder);
+    if (state != FolderState::Exists && state != FolderState::Missing)
+        return state;
+    // The serial is part of the path and may hold "/" and "..": the device
+    // folder must still be a folder inside the backup folder.
+    if (!resolved(folder).startsWith(resolved(backupDir(root)) + QLatin1Char('/')))
+        return FolderState::OffMedium;
+    return state;
 }
 
 } // namespace MediumLayout

@@ -47,9 +47,13 @@ enum class FolderState {
     Exists,
     Missing,   // can be created: nothing but missing folders on the way
     Blocked,   // a file or a dangling symbolic link stands on the way
-    OffMedium, // resolves, through a symbolic link, to a place off the medium
+    OffMedium, // resolves, through a symbolic link or "..", to a place off the
+               // medium, or lies on another file system mounted beneath it
 };
 FolderState folderState(const QString &root, const QString &folder);
+// The state of the device folder for a serial; OffMedium also when the
+// serial leads it out of the backup folder.
+FolderState deviceFolderState(const QString &root, const QString &snum);
 
 } // namespace MediumLayout
 

@@ -4,16 +4,18 @@
 #include <QFile>
 #include <QString>
 
-// Opening a file from the medium for reading. A name on a medium can stand
-// for a FIFO, whose open() waits for a writer that never comes, or for a
-// device such as /dev/zero, which never ends. Files are therefore opened
-// without blocking and kept only when the opened descriptor itself is a
-// regular file (after following symbolic links), so nothing can be swapped
-// in between a check and the open.
+// Opening a file for reading. A name on a medium can stand for a FIFO,
+// whose open() waits for a writer that never comes, for a device such as
+// /dev/zero, which never ends, or for a link to any file of the device.
+// Files are therefore opened without blocking and kept only when the opened
+// descriptor itself is a regular file (after following symbolic links), so
+// nothing can be swapped in between a check and the open; a path on a
+// medium must moreover lead to a file on that medium (see OnMedium).
 namespace RegularFile {
 
-// An open descriptor (read-only, close-on-exec, blocking again) of a regular
-// file, or -1 when the path cannot be opened or is anything else.
+// An open descriptor (read-only, close-on-exec, non-blocking) of a regular
+// file, or -1 when the path cannot be opened or is anything else. Readers
+// take a read that would block as the end of what the file holds.
 int openForReading(const QString &path);
 
 // Opens `file` on such a descriptor; the file closes it. `mode` may add

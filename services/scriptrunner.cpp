@@ -1,6 +1,7 @@
 #include "scriptrunner.h"
 
 #include "boundedlog.h"
+#include "onmedium.h"
 #include "regularfile.h"
 #include "texts.h"
 
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <cstring>
+#include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -155,21 +158,35 @@ void logOutput(const BoundedLog::Capture &out, const BoundedLog::Capture &err)
                  << BoundedLog::cutMarker(err.total(), "bytes").constData() << err.tail();
 }
 
-// Whether the kernel can execute the file: a "#!" line naming an
-// interpreter, or a program. A carriage return left in the "#!" line by an
-// editor on another system becomes part of the interpreter's name.
-bool startable(const QString &path)
+// The machine this build runs on: the kernel runs no program for another.
+#if defined(__aarch64__)
+constexpr quint16 kOwnMachine = EM_AARCH64;
+#elif defined(__x86_64__)
+constexpr quint16 kOwnMachine = EM_X86_64;
+#else
+#error "unknown machine"
+#endif
+
+// What the kernel checks of an ELF header before it runs the program: a
+// little-endian 64-bit executable or shared object for this machine.
+QString elfProblem(const QByteArray &header)
 {
-    QFile file;
-    if (!RegularFile::open(file, path))
-        return false;
-    const QByteArray header = file.read(kHeaderBytes);
-    if (header.startsWith("\x7f" "ELF"))
-        return true;
-    if (!header.startsWith("#!"))
-        return false;
-    // The kernel skips blanks after "#!" and takes the interpreter up to the
-    // next blank or the line feed: a carriage return stays in its name.
+    Elf64_Ehdr elf;
+    if (header.size() < int(sizeof elf))
+        return QStringLiteral("an ELF header cut short");
+    memcpy(&elf, header.constData(), sizeof elf);
+    if (elf.e_ident[EI_CLASS] != ELFCLASS64 || elf.e_ident[EI_DATA] != ELFDATA2LSB
+        || elf.e_ident[EI_VERSION] != EV_CURRENT || (elf.e_type != ET_EXEC && elf.e_type != ET_DYN)
+        || elf.e_machine != kOwnMachine)
+        return QStringLiteral("an ELF header that is not a program for this machine");
+    return QString();
+}
+
+// The interpreter the kernel runs for a "#!" line: it skips blanks after
+// "#!" and takes the name up to the next blank or the line feed, so a
+// carriage return left by an editor on another system stays in the name.
+QString interpreterProblem(const QByteArray &header)
+{
     const QByteArray line = header.mid(2).split('\n').first();
     int start = 0;
     while (start < line.size() && (line.at(start) == ' ' || line.at(start) == '\t'))
@@ -178,7 +195,34 @@ bool startable(const QString &path)
     while (end < line.size() && line.at(end) != ' ' && line.at(end) != '\t')
         ++end;
     const QByteArray interpreter = line.mid(start, end - start);
-    return !interpreter.isEmpty() && !interpreter.contains('\r');
+    if (interpreter.isEmpty())
+        return QStringLiteral("its \"#!\" line names no interpreter");
+    if (interpreter.contains('\r'))
+        return QStringLiteral("its \"#!\" line ends in a carriage return (saved with CR LF)");
+    // The kernel looks the interpreter up on the device itself, never on
+    // the medium.
+    const QFileInfo program(QFile::decodeName(interpreter));
+    if (!program.exists())
+        return QStringLiteral("its interpreter %1 does not exist").arg(program.filePath());
+    if (!program.isFile() || !program.isExecutable())
+        return QStringLiteral("its interpreter %1 is not an executable file")
+            .arg(program.filePath());
+    return QString();
+}
+
+// Why the kernel cannot execute the file, or empty when it can: a program
+// for this machine, or a "#!" line naming an interpreter that can run.
+QString startProblem(const QString &path)
+{
+    QFile file;
+    if (!RegularFile::open(file, path))
+        return QStringLiteral("it is not a regular file");
+    const QByteArray header = file.read(kHeaderBytes);
+    if (header.startsWith("\x7f" "ELF"))
+        return elfProblem(header);
+    if (!header.startsWith("#!"))
+        return QStringLiteral("it has no \"#!\" line and is no program");
+    return interpreterProblem(header);
 }
 
 } // namespace
@@ -186,19 +230,24 @@ bool startable(const QString &path)
 ScriptState presence(const QString &path)
 {
     const QFileInfo script(path);
-    if (!script.exists())
+    // A script that leads off the medium is not the medium's to run.
+    const QString medium = OnMedium::rootOf(path);
+    if (!script.exists() || (!medium.isEmpty() && !OnMedium::holds(medium, path)))
         return ScriptState::Missing;
     if (!script.isExecutable())
         return ScriptState::NotExecutable;
     return ScriptState::Runnable;
 }
 
-ScriptState inspect(const QString &path)
+ScriptState inspect(const QString &path, QString *why)
 {
     const ScriptState state = presence(path);
     if (state != ScriptState::Runnable)
         return state;
-    return startable(path) ? ScriptState::Runnable : ScriptState::Unstartable;
+    const QString problem = startProblem(path);
+    if (why)
+        *why = problem;
+    return problem.isEmpty() ? ScriptState::Runnable : ScriptState::Unstartable;
 }
 
 int run(const Traits &traits, const QString &root, const QStringList &arguments,

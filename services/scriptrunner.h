@@ -31,8 +31,9 @@ struct Traits
 // it starts anything.
 ScriptState presence(const QString &path);
 // The same, and whether the kernel can start it at all: what korvello-medium
-// predicts (the runner itself finds that out by trying).
-ScriptState inspect(const QString &path);
+// predicts (the runner itself finds that out by trying). *why says what
+// keeps an Unstartable script from starting.
+ScriptState inspect(const QString &path, QString *why = nullptr);
 
 // Runs ROOT/run/<script> with exactly the given four arguments, blocking
 // until it ends. setNote receives the runner's failure texts. The script's

@@ -6,9 +6,10 @@ enum class ScriptState {
     Runnable,
     Missing,
     NotExecutable,
-    // Executable, but the kernel cannot start it: no "#!" line and not a
-    // program, or a "#!" line saved with a carriage return, as an editor
-    // on another system leaves it.
+    // Executable, but the kernel cannot start it: not a regular file, no
+    // "#!" line and no program for this machine, or a "#!" line whose
+    // interpreter cannot run (missing, not executable, or saved with a
+    // carriage return, as an editor on another system leaves it).
     Unstartable,
 };
 

@@ -67,9 +67,16 @@ Reading read(const QString &path)
     // stream drops carriage returns and decodes a byte-order mark.
     if (!RegularFile::open(file, path, QIODevice::ReadOnly | QIODevice::Text))
         return reading;
+    // A file never yields more than the size it states, unless it is a
+    // kernel file that makes data up as it is read: the scan stops there.
+    const qint64 size = file.size();
     QTextStream in(&file);
+    // UTF-8 unless a byte-order mark says otherwise, whatever the locale:
+    // a stray byte reads as U+FFFD, never as the escape file names use.
+    in.setCodec("UTF-8");
     LineScanner scanner(reading);
-    for (QString chunk = in.read(kChunkChars); !chunk.isEmpty(); chunk = in.read(kChunkChars)) {
+    for (QString chunk = in.read(kChunkChars); !chunk.isEmpty() && file.pos() <= size;
+         chunk = in.read(kChunkChars)) {
         for (const QChar c : chunk) {
             if (c == QLatin1Char('\n'))
                 return lineEnded(reading);

@@ -23,6 +23,13 @@ using DevicePaths::kVersionFile;
 namespace {
 const int kLastDevType = 2;
 const int kLastControlType = 3;
+// The most of the version file's first line that is read. A version is
+// compared with one cut from a package's file name, which a file system
+// keeps under 256 bytes: a longer line can match no package, and reading
+// it whole would cost its whole size (a sparse file of gigabytes). Nor is
+// more read than the size the file states: a kernel file that makes up
+// data as it is read states none.
+const qint64 kVersionLineBytes = 4096;
 } // namespace
 
 int Utils::sDevType = 0;
@@ -94,7 +101,12 @@ QString Utils::readVersionFromPath(const QString &path)
         printf("Open failed:%s\n", pathBytes.constData());
         fflush(stdout);
     } else {
-        const QByteArray line = file.readLine();
+        const qint64 bound = qMin(kVersionLineBytes, file.size());
+        const QByteArray line = bound > 0 ? file.readLine(bound + 1) : QByteArray();
+        if (line.size() == kVersionLineBytes && !line.endsWith('\n')) {
+            printf("First line cut at %lld bytes:%s\n", kVersionLineBytes, pathBytes.constData());
+            fflush(stdout);
+        }
         // The last byte goes even when it is not a line feed: a file without
         // a final line feed loses the last character of its version.
         if (!line.isEmpty()) {

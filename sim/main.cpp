@@ -1,3 +1,4 @@
+#include "filenames.h"
 #include "simulator.h"
 #include "startup.h"
 
@@ -10,6 +11,8 @@ int main(int argc, char *argv[])
     // First of all, whatever the arguments: the device's reboot only ends the
     // simulator, and the tool never starts without a simulated root.
     Simulator::replaceReboot();
+    // The root may be named in bytes that are not UTF-8.
+    FileNames::install();
     Simulator::Arguments arguments = Simulator::parse(argc, argv);
     if (arguments.help) {
         printf("%s", Simulator::help(argc, argv).toLocal8Bit().constData());

@@ -81,10 +81,20 @@ void TestMedium::report_data()
         << QStringList{"script recover noexec", "script upgrade crlf"}
         << QStringList{"run/recover_script.sh: no execute bit",
                        "run/upgrade_script.sh: the device cannot start it"};
+    QTest::newRow("scripts: why each cannot start")
+        << QStringList{"script backup badinterpreter", "script recover elfjunk",
+                       "script upgrade dir"}
+        << QStringList{"backup_script.sh: cannot be started: its interpreter /nonexistent/sh do",
+                       "recover_script.sh: cannot be started: an ELF header that is not",
+                       "upgrade_script.sh: cannot be started: it is not a regular file"};
     QTest::newRow("folders: off the medium, blocked by a dangling link")
         << QStringList{"link run/data %else", "link run/upgrade %root/nowhere"}
         << QStringList{"run/data/data-A7 leads off the medium",
                        "run/upgrade: a file or a dangling symbolic link"};
+    const QString stray = QStringLiteral("update-V1%1.tar").arg(QChar(0xDCFF)); // byte 0xFF
+    QTest::newRow("a name that is not UTF-8")
+        << QStringList{"file run/upgrade/" + stray}
+        << QStringList{stray + ": the name is not valid UTF-8", "takes: " + stray};
     QTest::newRow("no run folder") << QStringList() << QStringList{"no run/ folder"};
     QTest::newRow("clean medium")
         << QStringList{one, "package update-V1.tar", "version V1\\n", "script backup reference"}
@@ -182,6 +192,10 @@ void TestMedium::commands_data()
         {"1  the medium could not be written", "!--strict"});
     row("check's exit codes", {}, {"check", "--help"}, 0,
         {"1  a job counted would end", "4  with --strict", "!could not be written"});
+    row("prepare through a run/ that leads off the medium", {"link run %else"}, {"prepare", "%m"},
+        1, {"leads off the medium"});
+    row("pack through a run/upgrade that leads off the medium", {"link run/upgrade %else"},
+        {"pack-upgrade", "--version", "V2", "--payload", "%e", "%m"}, 1, {"leads off the medium"});
 }
 
 // A command that fails leaves the medium as it was.
@@ -196,8 +210,10 @@ void TestMedium::commands()
     device.writeVersionFile("V1\n");
     const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
     const QStringList before = QDir(device.medium()).entryList(all);
+    const QStringList elsewhere = QDir(device.elsewhere()).entryList(all);
     arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
     arguments.replaceInStrings(QStringLiteral("%r"), device.root());
+    arguments.replaceInStrings(QStringLiteral("%e"), device.elsewhere());
     QString said;
     QTextStream out(&said);
     for (int end = arguments.indexOf(";"); end >= 0; end = arguments.indexOf(";")) {
@@ -208,6 +224,7 @@ void TestMedium::commands()
     out.flush();
     QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));
     QCOMPARE(QDir(device.medium()).entryList(all), before);
+    QCOMPARE(QDir(device.elsewhere()).entryList(all), elsewhere);
 }
 
 KORVELLO_TEST_MAIN(TestMedium)

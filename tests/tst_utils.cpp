@@ -34,10 +34,14 @@ QByteArray captureStdout(const std::function<void()> &call)
     return sink.readAll();
 }
 
-// Puts a FIFO ("fifo") or a link to /dev/zero ("zero") at path, or writes content.
+// Puts a FIFO ("fifo"), a link to /dev/zero ("zero") or to a regular kernel
+// file that states no size yet yields bytes ("kernel") at path, or writes
+// content.
 void place(const TestDevice &device, const QString &path, const QByteArray &content)
 {
-    if (content == "fifo")
+    if (content == "kernel")
+        QFile::link(QStringLiteral("/proc/self/status"), path);
+    else if (content == "fifo")
         mkfifo(QFile::encodeName(path).constData(), 0644);
     else if (content == "zero")
         QFile::link(QStringLiteral("/dev/zero"), path);
@@ -81,6 +85,7 @@ QString wholeLineDigest(const QString &path, QString *logged)
     QFile file(path);
     file.open(QIODevice::ReadOnly | QIODevice::Text);
     QTextStream in(&file);
+    in.setCodec("UTF-8");
     const QString line = in.readLine();
     const QRegularExpressionMatch match
         = QRegularExpression(QStringLiteral("([0-9a-f]{32})")).match(line);
@@ -122,6 +127,9 @@ void TestUtils::readVersion_data()
     QTest::newRow("missing") << QByteArray("-") << "" << "Open failed:%1\n";
     QTest::newRow("a FIFO") << QByteArray("fifo") << "" << "Open failed:%1\n";
     QTest::newRow("a link to /dev/zero") << QByteArray("zero") << "" << "Open failed:%1\n";
+    QTest::newRow("a link to a kernel file") << QByteArray("kernel") << "" << "Read failed:%1\n";
+    QTest::newRow("a first line beyond the bound") << QByteArray(5000, 'v') << QString(4095, 'v')
+                                                  << "First line cut at 4096 bytes:%1\n";
 }
 
 // The two failures go to standard output, not to the debug stream.
@@ -169,6 +177,8 @@ void TestUtils::md5_data()
     QTest::newRow("FIFOs") << QByteArray("fifo") << QByteArray("fifo") << QString() << unopened;
     QTest::newRow("links to /dev/zero") << QByteArray("zero") << QByteArray("zero") << QString()
                                         << unopened;
+    QTest::newRow("links to a kernel file") << QByteArray("kernel") << QByteArray("kernel")
+        << QString() << QStringList{"Failed to calculate MD5: \"%1\"", "MD5 file is empty: \"%2\""};
 }
 
 // The digest of the data agrees with real md5sum's; the side file's digest is
@@ -184,7 +194,7 @@ void TestUtils::md5()
     const QString dataPath = device.root() + QStringLiteral("/data.tar");
     const QString sidePath = dataPath + QStringLiteral(".md5");
     place(device, dataPath, data);
-    const bool regular = QFileInfo(dataPath).isFile();
+    const bool regular = data != "kernel" && QFileInfo(dataPath).isFile();
     const QString sum = regular ? QString::fromLatin1(TestSupport::md5sumLine(dataPath).left(32))
                                 : QString();
     place(device, sidePath, side == "md5sum" ? TestSupport::md5sumLine(dataPath) : side);

@@ -1,6 +1,7 @@
 #include "testdevice.h"
 
 #include "commandline.h"
+#include "filenames.h"
 #include "mediumlayout.h"
 #include "platform.h"
 
@@ -134,9 +135,16 @@ void spoil(const TestDevice &device, const QString &data, const QString &side,
                                    QChar(QChar::ByteOrderMark) + QString::fromLatin1(line)));
     else if (form == QLatin1String("truncated"))
         QFile::resize(data, QFileInfo(data).size() / 2);
-    if (QStringList{"fifo", "zero", "nul1g", "x150"}.contains(form))
+    const QString away = device.elsewhere() + QLatin1Char('/') + QFileInfo(side).fileName();
+    if (form == QLatin1String("offmedium"))
+        QFile::rename(side, away);
+    if (QStringList{"fifo", "zero", "kernel", "nul1g", "x150"}.contains(form))
         QFile::remove(side);
-    if (form == QLatin1String("fifo"))
+    if (form == QLatin1String("offmedium"))
+        QFile::link(away, side);
+    else if (form == QLatin1String("kernel")) // regular, never blocks, never ends
+        QFile::link(QStringLiteral("/proc/self/pagemap"), side);
+    else if (form == QLatin1String("fifo"))
         mkfifo(QFile::encodeName(side).constData(), 0644);
     else if (form == QLatin1String("zero"))
         QFile::link(QStringLiteral("/dev/zero"), side);
@@ -157,6 +165,12 @@ void layScript(const TestDevice &device, const QStringList &words)
         device.writeFile(path, "#!/bin/sh\r\nexit 0\r\n");
     else if (kind == QLatin1String("badinterpreter"))
         device.writeFile(path, "#!/nonexistent/sh\nexit 0\n");
+    else if (kind == QLatin1String("nullinterpreter"))
+        device.writeFile(path, "#!/dev/null\nexit 0\n");
+    else if (kind == QLatin1String("elfjunk"))
+        device.writeFile(path, "\x7f" "ELF" + QByteArray(60, 'j'));
+    else if (kind == QLatin1String("dir"))
+        QDir().mkpath(path);
     else if (kind == QLatin1String("reference") || kind == QLatin1String("edited")) {
         QFile reference(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name);
         reference.open(QIODevice::ReadOnly);
@@ -271,7 +285,8 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
     QFile file(root() + QStringLiteral("/args-") + scriptName);
     if (!file.open(QIODevice::ReadOnly))
         return QStringList();
-    QStringList arguments = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    // Read as names are: bytes that are not UTF-8 come back as they went.
+    QStringList arguments = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
     arguments.removeLast(); // the final line feed
     return arguments;
 }
@@ -333,6 +348,7 @@ bool prepareProcess()
     // Before anything of the tool runs: a reboot only counts, it never
     // reaches the system's own command.
     Platform::setRebootHandler([] { ++sReboots; });
+    FileNames::install();
     if (!guardDir()->isValid()) {
         fprintf(stderr, "cannot create a temporary directory\n");
         return false;

@@ -161,7 +161,7 @@ Figures::Figures(const Options &options)
 QStringList Figures::allSections()
 {
     return {QStringLiteral("digest"), QStringLiteral("restoration"), QStringLiteral("backup"),
-            QStringLiteral("listing"), QStringLiteral("startup")};
+            QStringLiteral("listing"), QStringLiteral("crowds"), QStringLiteral("startup")};
 }
 
 bool Figures::measure()
@@ -171,6 +171,7 @@ bool Figures::measure()
         {QStringLiteral("restoration"), &Figures::restoration},
         {QStringLiteral("backup"), &Figures::backupJob},
         {QStringLiteral("listing"), &Figures::listing},
+        {QStringLiteral("crowds"), &Figures::crowds},
         {QStringLiteral("startup"), &Figures::startUp},
     };
     for (const auto &section : sections) {
@@ -455,6 +456,84 @@ bool Figures::listing()
            secondsText(Measure::median(ours)),
            QStringLiteral("`readdir` and `lstat` of each entry ") + secondsText(Measure::median(theirs)),
            Measure::median(ours) / Measure::median(theirs));
+    return true;
+}
+
+namespace {
+
+// An empty file with its side file; `side` empty: none.
+bool writePair(const QString &data, const QString &side)
+{
+    QFile file(data);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.close();
+    if (side.isEmpty())
+        return true;
+    QFile sideFile(side);
+    return sideFile.open(QIODevice::WriteOnly)
+           && sideFile.write("d41d8cd98f00b204e9800998ecf8427e  x\n") > 0;
+}
+
+// A medium whose device folder holds `count` intact backups and whose
+// package folder holds `count` packages, of which only the last in name
+// order (the one the upgrade takes) has a side file.
+bool fillCrowd(const QString &medium, int count)
+{
+    const QString archives = MediumLayout::deviceFolder(medium, QLatin1String(kSerial));
+    const QString packages = MediumLayout::packageFolder(medium);
+    if (!QDir().mkpath(archives) || !QDir().mkpath(packages))
+        return false;
+    for (int index = 1; index <= count; ++index) {
+        const QString base = archives + QLatin1Char('/')
+                             + MediumLayout::archiveBaseName(QLatin1String(kSerial),
+                                                             QLatin1String(kTimeStamp), index);
+        const QString package = packages + QStringLiteral("/update-V%1.tar").arg(index, 6, 10,
+                                                                             QLatin1Char('0'));
+        if (!writePair(base + QStringLiteral(".tar"), base + QStringLiteral(".md5"))
+            || !writePair(package, index == count ? MediumLayout::packageSideFile(package)
+                                                  : QString()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The peak resident size of listing, sorting and choosing among many
+// backups (every one hashed, as the restoration does) and many packages,
+// beside the same process over empty folders: it must not grow with the
+// folder.
+bool Figures::crowds()
+{
+    const QString empty = path(QStringLiteral("crowds/empty"));
+    if (!fillCrowd(empty, 0))
+        return fail(QStringLiteral("cannot write ") + empty);
+    auto peakOf = [this](const char *command, const QString &folder) {
+        return Measure::run({mOptions.self, QLatin1String(command), folder}, outputFile());
+    };
+    const Run restoreBase = peakOf("select", MediumLayout::deviceFolder(empty, QLatin1String(kSerial)));
+    const Run upgradeBase = peakOf("upgrade", MediumLayout::packageFolder(empty));
+    for (const int count : {1000, 10000, 200000}) {
+        const QString medium = path(QStringLiteral("crowds/%1").arg(count));
+        if (!fillCrowd(medium, count))
+            return fail(QStringLiteral("cannot write ") + medium);
+        const Run restore = peakOf("select", MediumLayout::deviceFolder(medium, QLatin1String(kSerial)));
+        const Run upgrade = peakOf("upgrade", MediumLayout::packageFolder(medium));
+        if (restore.exitCode != 0 || upgrade.exitCode != 0)
+            return fail(QStringLiteral("choosing among %1 entries failed").arg(count));
+        addRow(QStringLiteral("peak resident size choosing a backup among %L1 archives, %2")
+                   .arg(count).arg(secondsText(restore.wallSeconds)),
+               mibText(restore.peakKiB),
+               QStringLiteral("empty device folder ") + mibText(restoreBase.peakKiB),
+               double(restore.peakKiB) / restoreBase.peakKiB);
+        addRow(QStringLiteral("peak resident size choosing a package among %L1, %2")
+                   .arg(count).arg(secondsText(upgrade.wallSeconds)),
+               mibText(upgrade.peakKiB),
+               QStringLiteral("empty package folder ") + mibText(upgradeBase.peakKiB),
+               double(upgrade.peakKiB) / upgradeBase.peakKiB);
+        QDir(medium).removeRecursively();
+    }
     return true;
 }
 

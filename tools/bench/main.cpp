@@ -7,14 +7,17 @@
 // The same program is also each measured child process:
 //   korvello-bench hash FILE            Utils::calculateFileMD5, prints the digest
 //   korvello-bench select FOLDER        BackupCatalog::selectNewestIntact, prints maxIndex
+//   korvello-bench upgrade FOLDER       the upgrade's listing, choice and check, prints the package
 //   korvello-bench menu ROOT [Qt args]  the tool's start-up; prints when the menu is painted
 //   korvello-bench bare [Qt args]       a bare 1920x720 window; prints when it is painted
 
 #include "backupcatalog.h"
 #include "figures.h"
+#include "filenames.h"
 #include "measure.h"
 #include "platform.h"
 #include "startup.h"
+#include "upgradecatalog.h"
 #include "utils.h"
 
 #include <QApplication>
@@ -78,7 +81,15 @@ int select(const char *folder)
     const BackupCatalog::Selection selection =
         BackupCatalog::selectNewestIntact(QFile::decodeName(folder));
     printf("%d\n", selection.maxIndex);
-    return selection.chosen < 0 ? 1 : 0;
+    return selection.chosenPath.isEmpty() ? 1 : 0;
+}
+
+int upgrade(const char *folder)
+{
+    const QString path = QFile::decodeName(folder);
+    const QString chosen = UpgradeCatalog::choosePackage(UpgradeCatalog::listPackages(path));
+    printf("%s\n", qPrintable(chosen));
+    return !chosen.isEmpty() && UpgradeCatalog::checkPackage(path, chosen).verified() ? 0 : 1;
 }
 
 // argv[0] is the program's name for Qt; the rest are Qt's arguments.
@@ -143,11 +154,14 @@ int measureAll(int argc, char **argv)
 
 int main(int argc, char *argv[])
 {
+    FileNames::install();
     const char *command = argc > 1 ? argv[1] : "";
     if (argc == 3 && strcmp(command, "hash") == 0)
         return hash(argv[2]);
     if (argc == 3 && strcmp(command, "select") == 0)
         return select(argv[2]);
+    if (argc == 3 && strcmp(command, "upgrade") == 0)
+        return upgrade(argv[2]);
     if (argc >= 3 && strcmp(command, "menu") == 0) {
         const char *root = argv[2];
         // Qt takes "menu" for the program's name and what follows the root

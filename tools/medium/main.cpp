@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "filenames.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -8,6 +9,7 @@
 
 int main(int argc, char *argv[])
 {
+    FileNames::install();
     QCoreApplication app(argc, argv);
     // The device code's debug lines are for the device's log, not this report.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));

@@ -2,6 +2,7 @@
 
 #include "filesystem.h"
 #include "mediumwriter.h"
+#include "onmedium.h"
 #include "scriptrunner.h"
 #include "texts.h"
 #include "utils.h"
@@ -34,7 +35,7 @@ Script inspectScript(const QString &medium, MediumLayout::Script which)
     script.which = which;
     script.name = QLatin1String(MediumLayout::scriptName(which));
     const QString path = MediumLayout::scriptPath(medium, which);
-    script.state = ScriptRunner::inspect(path);
+    script.state = ScriptRunner::inspect(path, &script.why);
     script.reference = script.state == ScriptState::Runnable
                        && isReference(path, MediumLayout::scriptName(which));
     return script;
@@ -57,7 +58,7 @@ BackupPlan planBackup(const QString &medium, const QString &snum)
     BackupPlan plan;
     plan.script = inspectScript(medium, MediumLayout::Script::Backup);
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
-    plan.folder = MediumLayout::folderState(medium, plan.deviceFolder);
+    plan.folder = MediumLayout::deviceFolderState(medium, snum);
     // A missing folder is made and numbered 1; one that cannot be made is never numbered.
     plan.nextIndex = 0;
     if (plan.folder == FolderState::Exists)
@@ -78,23 +79,24 @@ RestorePlan planRestore(const QString &medium, const QString &snum)
     RestorePlan plan;
     plan.script = inspectScript(medium, MediumLayout::Script::Recover);
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
-    plan.folder = MediumLayout::folderState(medium, plan.deviceFolder);
+    plan.folder = MediumLayout::deviceFolderState(medium, snum);
     if (plan.folder != FolderState::Exists) {
         plan.end = Restore::NoBackup;
         return plan;
     }
     plan.listed = BackupCatalog::listArchives(plan.deviceFolder);
-    const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(plan.deviceFolder);
-    plan.candidates = selection.candidates;
+    const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(
+        plan.deviceFolder,
+        [&plan](const BackupCatalog::Candidate &candidate) { plan.candidates << candidate; });
     std::stable_sort(plan.candidates.begin(), plan.candidates.end(),
                      [](const BackupCatalog::Candidate &a, const BackupCatalog::Candidate &b) {
                          return a.index > b.index;
                      });
-    if (selection.chosen < 0) {
+    if (selection.chosenPath.isEmpty()) {
         plan.end = Restore::NoBackup;
         return plan;
     }
-    plan.chosenFileName = selection.candidates.at(selection.chosen).fileName;
+    plan.chosenFileName = selection.chosenFileName;
     plan.chosenIndex = selection.maxIndex;
     // Whatever keeps the script from running ends in the one restoration failure.
     if (plan.script.state != ScriptState::Runnable)
@@ -209,6 +211,7 @@ Report inspect(const Options &options)
 {
     Report report;
     report.medium = QDir::cleanPath(options.medium);
+    OnMedium::setHostMedium(report.medium);
     report.fileSystem = MediumFileSystem::typeOf(report.medium);
     report.snum = options.snum;
     report.backup = planBackup(report.medium, options.snum);

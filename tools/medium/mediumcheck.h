@@ -33,6 +33,7 @@ struct Script
     MediumLayout::Script which = MediumLayout::Script::Backup;
     QString name;
     ScriptState state = ScriptState::Missing;
+    QString why;            // what keeps an Unstartable script from starting
     bool reference = false; // byte for byte the reference script this tool lays out
 };
 

@@ -42,7 +42,7 @@ QString scriptLine(const Script &script)
         state = QStringLiteral("not executable");
         break;
     case ScriptState::Unstartable:
-        state = QStringLiteral("cannot be started (no \"#!\" line, or one with a carriage return)");
+        state = QStringLiteral("cannot be started: ") + script.why;
         break;
     case ScriptState::Runnable:
         state = script.reference ? QStringLiteral("executable, the reference script")

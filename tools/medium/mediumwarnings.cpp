@@ -1,3 +1,4 @@
+#include "filenames.h"
 #include "filesystem.h"
 #include "mediumcheck.h"
 #include "regularfile.h"
@@ -73,6 +74,11 @@ void scanFiles(const QString &medium, QStringList &warnings)
                             .arg(relative(medium, path));
             continue;
         }
+        if (FileNames::hasStrayBytes(fileName))
+            warnings << QStringLiteral("%1: the name is not valid UTF-8; the device and the "
+                                       "scripts take it byte for byte, a computer may show "
+                                       "or copy it otherwise")
+                            .arg(relative(medium, path));
         if (fileName.endsWith(QLatin1String(MediumLayout::kArchiveSideExtension),
                               Qt::CaseInsensitive))
             checkSideFile(medium, path, warnings);
@@ -103,9 +109,8 @@ void checkScripts(const Report &report, QStringList &warnings)
                                        "(chmod +x, or run \"korvello-medium prepare\")")
                             .arg(script->name);
         if (script->state == ScriptState::Unstartable)
-            warnings << QStringLiteral("run/%1: the device cannot start it: it needs a \"#!\" "
-                                       "first line with Unix line ends (LF, not CR LF)")
-                            .arg(script->name);
+            warnings << QStringLiteral("run/%1: the device cannot start it: %2")
+                            .arg(script->name, script->why);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "mediumwriter.h"
 
 #include "mediumlayout.h"
+#include "onmedium.h"
 #include "regularfile.h"
 #include "upgradecatalog.h"
 #include "utils.h"
@@ -85,6 +86,26 @@ QString writePackage(const QString &archive, const QString &payload, const QStri
                                 << hookInfo.fileName());
 }
 
+// Writes go only to folders of the medium itself: one that leads elsewhere
+// through a link, or is blocked by a file, is refused before anything is made.
+QString makeFolder(const QString &medium, const QString &folder)
+{
+    OnMedium::setHostMedium(medium);
+    switch (MediumLayout::folderState(medium, folder)) {
+    case MediumLayout::FolderState::Exists:
+        return QString();
+    case MediumLayout::FolderState::Missing:
+        if (QDir().mkpath(folder))
+            return QString();
+        break;
+    case MediumLayout::FolderState::OffMedium:
+        return QStringLiteral("%1 leads off the medium").arg(folder);
+    case MediumLayout::FolderState::Blocked:
+        break;
+    }
+    return QStringLiteral("cannot create %1").arg(folder);
+}
+
 bool writeSideFile(const QString &path, const QByteArray &content)
 {
     QSaveFile file(path);
@@ -120,8 +141,9 @@ Result prepare(const QString &medium, bool force, const QString &scriptSource)
     if (scripts.isEmpty())
         return failure(QStringLiteral("no reference scripts in %1").arg(scriptSource));
     const QString run = MediumLayout::runFolder(medium);
-    if (!QDir().mkpath(run))
-        return failure(QStringLiteral("cannot create %1").arg(run));
+    const QString folderError = makeFolder(medium, run);
+    if (!folderError.isEmpty())
+        return failure(folderError);
     Result result;
     for (const QString &name : scripts) {
         const QString source = scriptSource + QLatin1Char('/') + name;
@@ -163,19 +185,9 @@ QByteArray sideFileLine(const QString &digest, const QString &fileName)
     return digest.toLatin1() + "  " + fileName.toUtf8() + '\n';
 }
 
-Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
-                   const QString &hook)
-{
-    if (!QFileInfo(medium).isDir())
-        return failure(QStringLiteral("%1 is not a folder").arg(medium));
-    return packUpgradeTo(version, payload,
-                         MediumLayout::packageFolder(medium) + QLatin1Char('/')
-                             + packageName(version),
-                         hook);
-}
-
-Result packUpgradeTo(const QString &version, const QString &payload, const QString &package,
-                     const QString &hook)
+// Empty `medium`: the package goes where the caller asked, not onto a medium.
+static Result packInto(const QString &version, const QString &payload, const QString &package,
+                       const QString &hook, const QString &medium)
 {
     if (packageName(version).isEmpty())
         return failure(QStringLiteral("%1 cannot be a package version: it must begin with V and "
@@ -188,9 +200,16 @@ Result packUpgradeTo(const QString &version, const QString &payload, const QStri
                                       "script writes the version from the package name"));
     if (!hook.isEmpty() && !QFileInfo(hook).isFile())
         return failure(QStringLiteral("%1 is not a file").arg(hook));
+    // A package for a medium goes only into the medium's own folder; one
+    // written where the caller asked (--output) goes where it was asked.
     const QString folder = QFileInfo(package).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (!medium.isEmpty()) {
+        const QString folderError = makeFolder(medium, folder);
+        if (!folderError.isEmpty())
+            return failure(folderError);
+    } else if (!QDir().mkpath(folder)) {
         return failure(QStringLiteral("cannot create %1").arg(folder));
+    }
     // Until it is complete the package carries a name the device never lists.
     const QString partial = package + QStringLiteral(".part");
     QFile::remove(partial);
@@ -210,6 +229,22 @@ Result packUpgradeTo(const QString &version, const QString &payload, const QStri
     result.ok = true;
     result.written << package << sideFile;
     return result;
+}
+
+Result packUpgrade(const QString &version, const QString &payload, const QString &medium,
+                   const QString &hook)
+{
+    if (!QFileInfo(medium).isDir())
+        return failure(QStringLiteral("%1 is not a folder").arg(medium));
+    return packInto(version, payload,
+                    MediumLayout::packageFolder(medium) + QLatin1Char('/') + packageName(version),
+                    hook, medium);
+}
+
+Result packUpgradeTo(const QString &version, const QString &payload, const QString &package,
+                     const QString &hook)
+{
+    return packInto(version, payload, package, hook, QString());
 }
 
 } // namespace MediumWriter
