@@ -165,7 +165,33 @@ void TestMedium::commands_data()
         {"pack-upgrade", "--version", "V3", "--payload", "%m/run", "--output", "%r/p/update-V3.tar",
          ";", "info", "%r/p/update-V3.tar", "--device-root", "%m/run"}, 0,
         {"update-V3.tar.md5\n", "version: \"V3\"", "checksum: holds",
-         "layout: taken; 1 payload file(s)", "replaces 1 file(s)\n    /backup_script.sh\n"});
+         "layout: taken; 1 payload file(s)", "replaces 1 file(s)\n    /backup_script.sh\n",
+         "device: no conflict"});
+    // Against run/r as the device's "/": what the upgrade and restoration scripts refuse on.
+    const QStringList pack = {"pack-upgrade", "--version", "V3", "--payload", "%m/run/p", "%m", ";"};
+    const QStringList info = pack + QStringList{"info", "%m/run/upgrade/update-V3.tar",
+                                                "--device-root", "%m/run/r"};
+    const QString opt = "file run/p/opt/thing/tool";
+    row("info: a folder where the package has a file", {opt, "dir run/r/opt/thing/tool"}, info, 1,
+        {"exit 9: conflict: /opt/thing/tool is a folder on the device, a file in the package"});
+    row("info: a link to a folder counts as a folder", {"file run/p/opt/thing",
+        "link run/r/opt/thing %else"}, info, 1, {"/opt/thing is a folder on the device, a file"});
+    row("info: a link on the way", {opt, "link run/r/opt/thing %else"}, info, 1,
+        {"/opt/thing is a symbolic link on the way of the package's folder"});
+    row("info: NAME.korvello-old taken by a folder", {opt, "dir run/r/opt/thing/tool.korvello-old"},
+        info, 1, {"/opt/thing/tool.korvello-new or .korvello-old is a folder"});
+    row("info: a version file that is a folder", {opt, "dir run/r/etc/version.cfg"}, info, 1,
+        {"exit 9: conflict: /etc/version.cfg is not a regular file"});
+    row("check: a data folder that can be swapped", {"backup 20240101000000 1",
+        "script recover reference", "dir run/r/data"}, {"check", "%m", "--snum", "A7", "--job",
+        "restore", "--device-root", "%m/run/r"}, 0, {"device: no conflict"});
+    row("check: the device refuses the package and the data folder",
+        {opt, "file run/r/opt/thing", "file run/p/a", "dir run/r/a", "link run/r/data %else", "backup 20240101000000 1",
+         "script upgrade reference", "script recover reference"},
+        pack + QStringList{"check", "%m", "--snum", "A7", "--json", "--device-root", "%m/run/r",
+                           ";", "check", "%m", "--snum", "A7", "--device-root", "%m/run/r"}, 1,
+        {"\"device\": {", "/opt/thing is a file on the device, a folder in the package",
+         "/data is not a folder; it cannot be swapped", "\"升級失敗\"", "\"數據還原失敗\""});
     row("info: a layout the upgrade script refuses", {"package update-V2.tar"},
         {"info", "%m/run/upgrade/update-V2.tar"}, 1,
         {"checksum: holds", "refused: holds neither payload/ nor install.sh"});

@@ -69,9 +69,11 @@ const char kInfoHelp[] =
     "from it, its digest against its side file FILE.md5, and its layout\n"
     "(payload/, install.sh, no \"..\", no etc/version.cfg). With --device-root,\n"
     "a copy of a device's \"/\", also the files of that device its payload\n"
-    "would replace. Writes nothing.\n";
+    "would replace, and the first conflict the upgrade script would refuse it\n"
+    "on, with that script's exit code. Writes nothing.\n";
 const char kInfoCodes[] = "  0  the device and the reference script would install it\n"
-                          "  1  they would not: the name, the checksum or the layout\n";
+                          "  1  they would not: the name, the checksum, the layout or the "
+                          "device\n";
 const char kPackCodes[] = "  0  the package and its side file were written\n"
                           "  1  they could not be written, or the payload carries "
                           "etc/version.cfg\n";
@@ -79,6 +81,7 @@ const char kPackCodes[] = "  0  the package and its side file were written\n"
 const char kCheckHelp[] =
     "korvello-medium check MEDIUM [--snum S] [--version-file F] [--json]\n"
     "                             [--job backup,restore,upgrade] [--strict]\n"
+    "                             [--device-root DIR]\n"
     "\n"
     "Prints what the device would do with the medium in MEDIUM, job by job, and\n"
     "why, by the device's own rules: the next backup index and the file names\n"
@@ -97,6 +100,11 @@ const char kCheckHelp[] =
     "                    share/korvello/check-report.schema.json describes\n"
     "  --job LIST        only these jobs count for the exit code\n"
     "  --strict          warnings count for the exit code too\n"
+    "  --device-root DIR a copy of the device's \"/\": the upgrade and the\n"
+    "                    restoration are judged against it as the reference\n"
+    "                    scripts judge the device before they change it (file\n"
+    "                    or folder in the way, a link, a folder that cannot be\n"
+    "                    written, the version file, room, the data folder)\n"
     "\n"
     "The decision lines keep their form for scripts: \"next index: N\",\n"
     "\"restores: NAME (index N)\" or \"restores: nothing\", \"takes: NAME\" or\n"
@@ -223,15 +231,24 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
     return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
 }
 
+// --device-root, optional: a copy of a device's "/".
+int deviceRootOf(const Parsed &parsed, QTextStream &err, const QString &command, QString *root)
+{
+    *root = parsed.options.value(QStringLiteral("device-root"));
+    if (!root->isEmpty() && !isFolder(*root))
+        return missing(err, command, *root, "folder");
+    return kDone;
+}
+
 int info(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("info");
     QString package;
     if (const int code = onePath(parsed, err, command, "package file", &package))
         return code;
-    const QString deviceRoot = parsed.options.value(QStringLiteral("device-root"));
-    if (!deviceRoot.isEmpty() && !isFolder(deviceRoot))
-        return missing(err, command, deviceRoot, "folder");
+    QString deviceRoot;
+    if (const int code = deviceRootOf(parsed, err, command, &deviceRoot))
+        return code;
     const PackageInfo::Info found = PackageInfo::inspect(package, deviceRoot);
     out << PackageInfo::render(found, deviceRoot);
     return found.ok() ? kDone : kFailed;
@@ -305,6 +322,8 @@ int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
     options.versionFile = parsed.options.value(QStringLiteral("version-file"));
     if (options.versionKnown && !isReadableFile(options.versionFile))
         return missing(err, command, options.versionFile, "file");
+    if (const int code = deviceRootOf(parsed, err, command, &options.deviceRoot))
+        return code;
     const MediumCheck::Report report = MediumCheck::inspect(options);
     const int code = checkExitCode(report, jobs, parsed.flags.contains(QStringLiteral("strict")));
     if (!parsed.flags.contains(QStringLiteral("json"))) {
@@ -358,7 +377,8 @@ const QVector<Command> &commands()
          kCheckHelp,
          kCheckCodes,
          kCheckLaterCodes,
-         {QStringLiteral("snum"), QStringLiteral("version-file"), QStringLiteral("job")},
+         {QStringLiteral("snum"), QStringLiteral("version-file"), QStringLiteral("job"),
+          QStringLiteral("device-root")},
          {QStringLiteral("json"), QStringLiteral("strict")},
          check},
     };

@@ -3,6 +3,7 @@
 #include "filesystem.h"
 #include "mediumwriter.h"
 #include "onmedium.h"
+#include "packageinfo.h"
 #include "scriptrunner.h"
 #include "texts.h"
 #include "utils.h"
@@ -73,7 +74,13 @@ BackupPlan planBackup(const QString &medium, const QString &snum)
     return plan;
 }
 
-RestorePlan planRestore(const QString &medium, const QString &snum)
+// The reference scripts refuse what the device's own state forbids.
+bool refusedByDevice(const Script &script, const std::optional<DeviceFit::Refusal> &device)
+{
+    return script.reference && device && device->refused();
+}
+
+RestorePlan planRestore(const QString &medium, const QString &snum, const QString &deviceRoot)
 {
     using JobEnds::Restore;
     RestorePlan plan;
@@ -98,8 +105,10 @@ RestorePlan planRestore(const QString &medium, const QString &snum)
     }
     plan.chosenFileName = selection.chosenFileName;
     plan.chosenIndex = selection.maxIndex;
+    if (!deviceRoot.isEmpty())
+        plan.device = DeviceFit::restoration(selection.chosenPath, deviceRoot);
     // Whatever keeps the script from running ends in the one restoration failure.
-    if (plan.script.state != ScriptState::Runnable)
+    if (plan.script.state != ScriptState::Runnable || refusedByDevice(plan.script, plan.device))
         plan.end = Restore::Failed;
     return plan;
 }
@@ -119,7 +128,19 @@ std::optional<JobEnds::Upgrade> upgradeEnd(const UpgradePlan &plan)
     // as the device cuts it: without one it refuses the package.
     if (plan.script.reference && plan.packageVersion.isEmpty())
         return Upgrade::Failed;
+    if (refusedByDevice(plan.script, plan.device))
+        return Upgrade::Failed;
     return std::nullopt;
+}
+
+// A layout the script does not take is refused before the device is looked at.
+DeviceFit::Refusal deviceRefusal(const QString &package, const QString &deviceRoot)
+{
+    const int kLayout = 7;
+    const PackageInfo::Info info = PackageInfo::inspect(package, deviceRoot);
+    if (!info.layoutError.isEmpty())
+        return DeviceFit::Refusal{kLayout, info.layoutError};
+    return info.refusal;
 }
 
 UpgradePlan planUpgrade(const QString &medium, const Options &options)
@@ -142,6 +163,8 @@ UpgradePlan planUpgrade(const QString &medium, const Options &options)
             = plan.versionKnown
               && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
     }
+    if (!options.deviceRoot.isEmpty() && plan.check.verified())
+        plan.device = deviceRefusal(plan.folder + QLatin1Char('/') + plan.taken, options.deviceRoot);
     plan.end = upgradeEnd(plan);
     return plan;
 }
@@ -215,7 +238,7 @@ Report inspect(const Options &options)
     report.fileSystem = MediumFileSystem::typeOf(report.medium);
     report.snum = options.snum;
     report.backup = planBackup(report.medium, options.snum);
-    report.restore = planRestore(report.medium, options.snum);
+    report.restore = planRestore(report.medium, options.snum, options.deviceRoot);
     report.upgrade = planUpgrade(report.medium, options);
     report.history = MediumHistory::read(report.medium, options.snum);
     report.warnings = findWarnings(report);

@@ -2,6 +2,7 @@
 #define KORVELLO_MEDIUM_MEDIUMCHECK_H
 
 #include "backupcatalog.h"
+#include "devicefit.h"
 #include "jobends.h"
 #include "mediumhistory.h"
 #include "mediumlayout.h"
@@ -26,6 +27,7 @@ struct Options
     QString snum;
     bool versionKnown = false;
     QString versionFile; // read by the device's own rule when versionKnown
+    QString deviceRoot;  // a copy of the device's "/"; empty: none
 };
 
 struct Script
@@ -61,6 +63,7 @@ struct RestorePlan
     QVector<BackupCatalog::Candidate> candidates; // newest index first
     QString chosenFileName;                      // empty: nothing is restored
     int chosenIndex = 0;
+    std::optional<DeviceFit::Refusal> device; // judged against --device-root
     std::optional<JobEnds::Restore> end;
 };
 
@@ -76,6 +79,7 @@ struct UpgradePlan
     bool versionKnown = false;
     QString deviceVersion;
     bool alreadyInstalled = false;
+    std::optional<DeviceFit::Refusal> device; // judged against --device-root
     std::optional<JobEnds::Upgrade> end;
 };
 

@@ -78,6 +78,15 @@ QJsonObject backupJson(const Report &report)
     return job;
 }
 
+// Only with --device-root, and a package or archive to judge.
+void insertDevice(QJsonObject &job, const std::optional<DeviceFit::Refusal> &device)
+{
+    if (device)
+        job.insert("device", QJsonObject{{"refused", device->refused()},
+                                         {"exitCode", device->exitCode},
+                                         {"reason", device->why}});
+}
+
 QJsonObject restoreJson(const Report &report)
 {
     const RestorePlan &plan = report.restore;
@@ -94,6 +103,7 @@ QJsonObject restoreJson(const Report &report)
                                ? QJsonValue()
                                : QJsonObject{{"file", plan.chosenFileName},
                                              {"index", plan.chosenIndex}});
+    insertDevice(job, plan.device);
     return job;
 }
 
@@ -119,6 +129,7 @@ QJsonObject upgradeJson(const Report &report)
     job.insert("deviceVersion", plan.versionKnown ? QJsonValue(plan.deviceVersion) : QJsonValue());
     const bool compared = plan.versionKnown && plan.check.verified();
     job.insert("alreadyInstalled", compared ? QJsonValue(plan.alreadyInstalled) : QJsonValue());
+    insertDevice(job, plan.device);
     return job;
 }
 

@@ -1,4 +1,5 @@
 #include "mediumcheck.h"
+#include "packageinfo.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -132,6 +133,11 @@ QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &pl
 
 namespace {
 
+QString deviceLine(const std::optional<DeviceFit::Refusal> &device)
+{
+    return device ? QStringLiteral("  ") + PackageInfo::refusalLine(*device) : QString();
+}
+
 void renderRestore(QTextStream &out, const Report &report)
 {
     const RestorePlan &plan = report.restore;
@@ -149,6 +155,7 @@ void renderRestore(QTextStream &out, const Report &report)
     else
         out << "  restores: " << shown(plan.chosenFileName) << " (index " << plan.chosenIndex
             << ")\n";
+    out << deviceLine(plan.device);
     out << outcomeLine(outcome(report, Job::Restore),
                        scriptGets(plan.script, plan.chosenFileName,
                                   QString::number(plan.chosenIndex)));
@@ -205,6 +212,7 @@ void renderUpgrade(QTextStream &out, const Report &report)
         if (plan.check.verified())
             renderVersions(out, plan);
     }
+    out << deviceLine(plan.device);
     out << outcomeLine(outcome(report, Job::Upgrade),
                        scriptGets(plan.script, plan.taken, QStringLiteral("0")));
     out << lastRunLine(report, Job::Upgrade);

@@ -20,8 +20,9 @@ const qint64 kNameLimit = 4096;
 const int kWaitMs = 1000;
 
 // One member name of the package's listing, as the reference script reads it.
-void judge(const QString &member, const QString &deviceRoot, Info &info)
+void judge(const QString &member, const QString &deviceRoot, DeviceFit::Payload &fit, Info &info)
 {
+    ++info.entries;
     QString name = member;
     if (name.startsWith(QLatin1String("./")))
         name = name.mid(2);
@@ -35,6 +36,7 @@ void judge(const QString &member, const QString &deviceRoot, Info &info)
     if (!name.startsWith(QLatin1String("payload/")))
         return;
     info.payload = true;
+    fit.add(name.mid(8));
     if (name.endsWith(QLatin1Char('/')))
         return;
     ++info.payloadFiles;
@@ -50,6 +52,7 @@ void judge(const QString &member, const QString &deviceRoot, Info &info)
 // line at a time.
 QString readLayout(const QString &path, const QString &deviceRoot, Info &info)
 {
+    DeviceFit::Payload fit(deviceRoot);
     QProcess tar;
     tar.start(QStringLiteral("tar"), {QStringLiteral("-tf"), path});
     if (!tar.waitForStarted())
@@ -62,12 +65,14 @@ QString readLayout(const QString &path, const QString &deviceRoot, Info &info)
         const QByteArray line = tar.readLine(kNameLimit);
         if (line.isEmpty())
             break;
-        judge(QString::fromUtf8(line).remove(QLatin1Char('\n')), deviceRoot, info);
+        judge(QString::fromUtf8(line).remove(QLatin1Char('\n')), deviceRoot, fit, info);
     }
     if (tar.exitStatus() != QProcess::NormalExit || tar.exitCode() != 0)
         return QStringLiteral("tar cannot list it");
     if (!info.payload && !info.hook && info.layoutError.isEmpty())
         return QStringLiteral("holds neither payload/ nor install.sh");
+    if (!deviceRoot.isEmpty() && info.layoutError.isEmpty())
+        info.refusal = fit.refusal(path, info.entries);
     return info.layoutError;
 }
 
@@ -80,10 +85,19 @@ QString sideFileText(const Info &info)
 
 } // namespace
 
+QString refusalLine(const DeviceFit::Refusal &refusal)
+{
+    if (!refusal.refused())
+        return QStringLiteral("device: no conflict\n");
+    return QStringLiteral("device: refused, exit %1: %2\n")
+        .arg(refusal.exitCode)
+        .arg(MediumCheck::shown(refusal.why));
+}
+
 bool Info::ok() const
 {
     return listed && !version.isEmpty() && !digest.isEmpty() && digest == sideFile
-           && layoutError.isEmpty();
+           && layoutError.isEmpty() && !refusal.refused();
 }
 
 Info inspect(const QString &path, const QString &deviceRoot)
@@ -128,6 +142,8 @@ QString render(const Info &info, const QString &deviceRoot)
             out << "    " << shown(target) << "\n";
         if (info.replaced > info.replaces.size())
             out << "    and " << info.replaced - info.replaces.size() << " more\n";
+        if (info.layoutError.isEmpty())
+            out << "  " << refusalLine(info.refusal);
     }
     out.flush();
     return text;

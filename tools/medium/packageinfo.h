@@ -1,6 +1,8 @@
 #ifndef KORVELLO_MEDIUM_PACKAGEINFO_H
 #define KORVELLO_MEDIUM_PACKAGEINFO_H
 
+#include "devicefit.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +25,8 @@ struct Info
     bool hook = false;
     QStringList replaces; // the first kShownReplaced, as paths under "/"
     qint64 replaced = 0;
+    qint64 entries = 0;   // every name the package lists
+    DeviceFit::Refusal refusal; // the device's own: the script's first conflict
     bool ok() const;      // the device and the reference script would install it
 };
 
@@ -31,6 +35,8 @@ constexpr int kShownReplaced = 20;
 // deviceRoot empty: nothing is compared with a device.
 Info inspect(const QString &path, const QString &deviceRoot);
 QString render(const Info &info, const QString &deviceRoot);
+// "device: ..." and a line end: what the device's scripts make of it.
+QString refusalLine(const DeviceFit::Refusal &refusal);
 
 } // namespace PackageInfo
 
