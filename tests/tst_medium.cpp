@@ -168,7 +168,8 @@ void TestMedium::commands_data()
          "layout: taken; 1 payload file(s)", "replaces 1 file(s)\n    /backup_script.sh\n",
          "device: no conflict"});
     // Against run/r as the device's "/": what the upgrade and restoration scripts refuse on.
-    const QStringList pack = {"pack-upgrade", "--version", "V3", "--payload", "%m/run/p", "%m", ";"};
+    const QStringList pack
+        = {"pack-upgrade", "--version", "V3", "--payload", "%m/run/p", "%m", ";"};
     const QStringList info = pack + QStringList{"info", "%m/run/upgrade/update-V3.tar",
                                                 "--device-root", "%m/run/r"};
     const QString opt = "file run/p/opt/thing/tool";
@@ -186,8 +187,8 @@ void TestMedium::commands_data()
         "script recover reference", "dir run/r/data"}, {"check", "%m", "--snum", "A7", "--job",
         "restore", "--device-root", "%m/run/r"}, 0, {"device: no conflict"});
     row("check: the device refuses the package and the data folder",
-        {opt, "file run/r/opt/thing", "file run/p/a", "dir run/r/a", "link run/r/data %else", "backup 20240101000000 1",
-         "script upgrade reference", "script recover reference"},
+        {opt, "file run/r/opt/thing", "file run/p/a", "dir run/r/a", "link run/r/data %else",
+         "backup 20240101000000 1", "script upgrade reference", "script recover reference"},
         pack + QStringList{"check", "%m", "--snum", "A7", "--json", "--device-root", "%m/run/r",
                            ";", "check", "%m", "--snum", "A7", "--device-root", "%m/run/r"}, 1,
         {"\"device\": {", "/opt/thing is a file on the device, a folder in the package",

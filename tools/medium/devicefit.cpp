@@ -134,8 +134,8 @@ Refusal Payload::refusal(const QString &package, qint64 entries) const
 {
     // The stage and the new files share their blocks; the package's size
     // and a block per entry bound what the upgrade needs.
-    const Refusal full
-        = room(root + QLatin1Char('/'), QFileInfo(package).size() / kKib + entries * 4 + kMarginKib);
+    const qint64 needKib = QFileInfo(package).size() / kKib + entries * 4 + kMarginKib;
+    const Refusal full = room(root + QLatin1Char('/'), needKib);
     for (const Refusal &first : {full, folder, other})
         if (first.refused())
             return first;

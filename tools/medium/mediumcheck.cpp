@@ -164,7 +164,8 @@ UpgradePlan planUpgrade(const QString &medium, const Options &options)
               && !UpgradeCatalog::sameVersion(plan.taken, plan.deviceVersion).isEmpty();
     }
     if (!options.deviceRoot.isEmpty() && plan.check.verified())
-        plan.device = deviceRefusal(plan.folder + QLatin1Char('/') + plan.taken, options.deviceRoot);
+        plan.device
+            = deviceRefusal(plan.folder + QLatin1Char('/') + plan.taken, options.deviceRoot);
     plan.end = upgradeEnd(plan);
     return plan;
 }
