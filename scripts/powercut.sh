@@ -17,7 +17,8 @@
 #   - every installed payload file is whole (one package's version of it)
 #     and the version file names a package whose payload is all in place;
 #   - a failing package whose script ran to its end left /opt and the
-#     version file as they were;
+#     version file as they were (or as finishing a stage an earlier cut
+#     left behind leaves them);
 # Then the guest boots again and restores, uncut (its power goes once the
 # script has ended and synced, sparing the countdown): the restoration
 # must choose the newest intact backup (by the host's own reading of the
@@ -341,14 +342,34 @@ software_now() {
     manifest "$work/now/opt"
 }
 
+# The version of a stage an earlier cut left marked complete, if any: the
+# next upgrade script finishes (or rolls back) that stage before it looks
+# at its own package.
+pending_stage_version() {
+    grep -qx '\.korvello-upgrade\.ready' "$work/now/root-entries" || return 0
+    debugfs -c -R "cat /.korvello-upgrade.ready/version" "$system" 2>/dev/null
+}
+
 # A failing package that ran to its end must have left the software as it
-# was.
+# was, or, where an earlier cut left a stage, as settling that stage leaves
+# it: the stage's version or the one before, nothing beside the targets
+# (the files' wholeness is check_software's).
 check_failing_package() {
     if grep -q '^Exit Code: 0' "$work/console.log"; then
         violation "the $job exited 0"
-    elif grep -q '^Exit Code:' "$work/console.log" \
-        && [ "$(software_now)" != "$software_before" ]; then
-        violation "the $job ran to its end and changed /opt or the version file"
+    elif ! grep -q '^Exit Code:' "$work/console.log"; then
+        return
+    elif [ -z "$pending_before" ]; then
+        [ "$(software_now)" = "$software_before" ] \
+            || violation "the $job ran to its end and changed /opt or the version file"
+    else
+        version_now=$(head -n 1 "$work/now/etc/version.cfg" 2>/dev/null || true)
+        [ "$version_now" = "$pending_before" ] \
+            || [ "$version_now" = "$(echo "$software_before" | head -n 1)" ] \
+            || violation "the $job ran to its end over the stage of $pending_before" \
+                "and left the version file at $version_now"
+        ! find "$work/now/opt" -name '*.korvello-*' | grep -q . \
+            || violation "the $job ran to its end and left files beside targets"
     fi
 }
 
@@ -403,6 +424,7 @@ while [ "$cut_number" -lt "$cuts" ]; do
     data_restored=$data_before
     backup_index=none
     software_before=$(software_now)
+    pending_before=$(pending_stage_version)
     case $((cut_number % 5)) in
         1)
             job=backup control=1
