@@ -347,3 +347,44 @@ manifest() {
         fi
     done)
 }
+
+same_tree() {
+    [ "$(manifest "$1")" = "$(manifest "$2")" ]
+}
+
+# The manifest of what an archive holds.
+archive_manifest() {
+    am_dir=$(mktemp -d)
+    tar -xf "$1" -C "$am_dir" 2>/dev/null
+    manifest "$am_dir"
+    rm -rf "$am_dir"
+}
+
+# The digest a side file gives, for the side files the script writes.
+side_digest() {
+    head -n 1 "$1" | grep -o '[0-9a-f]\{32\}' | head -n 1
+}
+
+# ARCHIVE's digest equals the one its side file gives.
+matches_side_file() {
+    [ -f "${1%.tar}.md5" ] && [ "$(md5sum < "$1" | cut -c 1-32)" = "$(side_digest "${1%.tar}.md5")" ]
+}
+
+index_of() {
+    base=${1%.tar}
+    echo "${base##*-}"
+}
+
+# newest_intact FOLDER: the intact archive in a device folder with the
+# highest index, as the tool must choose it for a restoration.
+newest_intact() {
+    best= best_index=0
+    for archive in "$1"/*.tar; do
+        [ -f "$archive" ] && matches_side_file "$archive" || continue
+        index=$(index_of "$archive")
+        if [ "$index" -gt "$best_index" ]; then
+            best=${archive##*/} best_index=$index
+        fi
+    done
+    echo "$best"
+}

@@ -26,10 +26,6 @@ expect() {
     if "$@" >/dev/null 2>&1; then ok 0 "$check"; else ok 1 "$check"; fi
 }
 
-same_tree() {
-    [ "$(manifest "$1")" = "$(manifest "$2")" ]
-}
-
 # boot ARCH NAME CONTROL DEVICE: runs one job on the images in $case_dir and
 # dumps what they hold afterwards. Fails when the guest did not end by the
 # tool's reboot.
@@ -189,6 +185,21 @@ upgrade_refused() {
         = "V1.0 app V1.0"
 }
 
+# `run` as an engineer uses it: a backup on linuxfb whose last note is read
+# from the guest's screen and judged true on the stick read back; the same
+# outcome with the archive damaged afterwards must be judged false.
+run_judges_its_note() {
+    out=$suite_dir/run
+    scripts/device-vm.sh run --control 1 --out "$out" > "$suite_dir/run.log" 2>&1 || return 1
+    tail -n 1 "$suite_dir/run.log" | grep -q \
+        '^device-vm: note " 備份成功 "; verdict: true (data-A7-[0-9]*-1\.tar matches its side file' \
+        || return 1
+    for archive in "$out"/usb/run/data/data-A7/*.tar; do
+        printf x >> "$archive"
+    done
+    verdict "$out" success | grep -q '^false (data-A7-[0-9]*-1\.tar does not match its side file)$'
+}
+
 # The scripts' host suite once more with Debian's busybox-static, which runs
 # its own applets before anything on PATH.
 static_busybox() {
@@ -222,6 +233,7 @@ suite_main() {
     backup_refusals
     upgrade x86_64
     upgrade_refused
+    expect "run: the backup's note read from the screen and judged" run_judges_its_note
     echo "# x86_64 guest: $(($(date +%s) - started)) s"
     if [ "$aarch64" = yes ]; then
         started=$(date +%s)

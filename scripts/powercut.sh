@@ -122,39 +122,6 @@ folder() {
     echo "$work/stick/run/data/data-A7"
 }
 
-# The digest a side file gives, for the side files the script writes.
-side_digest() {
-    head -n 1 "$1" | grep -o '[0-9a-f]\{32\}' | head -n 1
-}
-
-index_of() {
-    base=${1%.tar}
-    echo "${base##*-}"
-}
-
-# The intact archive with the highest index, as the tool must choose it.
-newest_intact() {
-    best= best_index=0
-    for archive in "$(folder)"/*.tar; do
-        [ -f "$archive" ] || continue
-        side=${archive%.tar}.md5
-        [ -f "$side" ] || continue
-        [ "$(md5sum < "$archive" | cut -c 1-32)" = "$(side_digest "$side")" ] || continue
-        index=$(index_of "$archive")
-        if [ "$index" -gt "$best_index" ]; then
-            best=${archive##*/} best_index=$index
-        fi
-    done
-    echo "$best"
-}
-
-archive_manifest() {
-    rm -rf "$work/unpacked"
-    mkdir -p "$work/unpacked"
-    tar -xf "$1" -C "$work/unpacked" 2>/dev/null
-    manifest "$work/unpacked"
-}
-
 check_archives() {
     for archive in "$(folder)"/*.tar; do
         [ -f "$archive" ] || continue
@@ -279,7 +246,7 @@ note_leftovers() {
 # The uncut restoration after every cut.
 restore_after_cut() {
     read_device
-    expected=$(newest_intact)
+    expected=$(newest_intact "$(folder)")
     expected_data=none
     [ -z "$expected" ] || expected_data=$(archive_manifest "$(folder)/$expected")
     before_restore=$(data_now)
@@ -438,7 +405,7 @@ while [ "$cut_number" -lt "$cuts" ]; do
             ;;
         3)
             job=restoration control=2
-            chosen=$(newest_intact)
+            chosen=$(newest_intact "$(folder)")
             [ -z "$chosen" ] || data_restored=$(archive_manifest "$(folder)/$chosen")
             ;;
         4)
