@@ -158,7 +158,7 @@ vm_system_image() {
     ln -s /host/etc/fonts "$vm_work/etc/fonts"
     ln -s /host/etc/ld.so.cache "$vm_work/etc/ld.so.cache"
     cp "$VM_HERE/device-vm/inittab" "$vm_work/etc/inittab"
-    for vm_file in rcS start-korvello shutdown; do
+    for vm_file in rcS start-korvello shutdown phases; do
         cp "$VM_HERE/device-vm/$vm_file" "$vm_work/etc/init.d/$vm_file"
     done
     echo 'root:x:0:0:root:/root:/bin/sh' > "$vm_work/etc/passwd"
@@ -217,6 +217,8 @@ vm_medium_image() {
 # vm_boot ARCH SYSTEM USB SDCARD LOG ARGS...: boots a guest in the
 # background and prints QEMU's process id. ARGS go on the kernel command
 # line: device_vm.control=N device_vm.device=N device_vm.snum=S ...
+# VM_STICK_LIMITS and VM_SYSTEM_LIMITS, when set, are QEMU drive options
+# (throttling.bps-write=... and the like) for the stick and the system disk.
 vm_boot() {
     vm_arch=$1 vm_system=$2 vm_usb=$3 vm_sdcard=$4 vm_log=$5
     shift 5
@@ -234,13 +236,13 @@ vm_boot() {
             vm_bus=device
             ;;
     esac
-    set -- "$@" -drive "if=none,id=system,format=raw,file=$vm_system" \
+    set -- "$@" -drive "if=none,id=system,format=raw,file=$vm_system${VM_SYSTEM_LIMITS:+,$VM_SYSTEM_LIMITS}" \
         -device "virtio-blk-$vm_bus,drive=system,serial=system"
     # The stick on an xHCI controller with USB 2.0 ports only (p3=0), so
     # that it runs at high speed as on a USB 2.0 port; its device is
     # "stick", for the monitor to pull it.
     if [ -n "$vm_usb" ]; then
-        set -- "$@" -device qemu-xhci,id=xhci,p3=0 -drive "if=none,id=usb,format=raw,file=$vm_usb" \
+        set -- "$@" -device qemu-xhci,id=xhci,p3=0 -drive "if=none,id=usb,format=raw,file=$vm_usb${VM_STICK_LIMITS:+,$VM_STICK_LIMITS}" \
             -device usb-storage,bus=xhci.0,drive=usb,id=stick,removable=on
     fi
     if [ -n "$vm_sdcard" ]; then

@@ -1,15 +1,23 @@
 #!/bin/sh
 # Pulls the power on the emulated device N times and checks what survives.
 #
-#   scripts/powercut.sh N [--seed S]
+#   scripts/powercut.sh N [--seed S] [--job backup|restoration|upgrade]
+#                         [--scripts DIR] [--until-violation]
 #
 # One x86_64 guest (scripts/device-vm.sh) with a FAT32 stick lives through
 # N cycles. Each runs, in turn, a backup, a package that conflicts with the
 # device (a folder where the device has a file), a restoration, a package
-# whose hook fails once its payload is in place, and a good package, and
-# ends the guest at a random moment of the job's script (or just after it):
-# QEMU is killed, so what the guest's page cache held never reaches the
-# disks. The host then reads the images and checks:
+# whose hook fails once its payload is in place, and a good package (with
+# --job, only that job: for the upgrade, the three packages in turn), and ends the
+# guest in a phase of the job's script chosen at random: before its first
+# write, while it writes, between its syncs and renames, while it settles
+# what an earlier cut left, or just after it ends (device-vm/phase.awk
+# names them). QEMU is killed, so what the guest's page cache held never
+# reaches the disks. The guest writes back as a device busy with a backup
+# of several GiB does (every 10 ms, the journal every second), its stick
+# is as slow as a USB 2.0 stick and its data some megabytes, so that the
+# scripts' writes reach the disks while they run. The host then reads the
+# images and checks:
 #   - every archive under its final name has its side file, and both agree;
 #     an archive made in this cycle holds the data of this cycle;
 #   - /data is the data before the job or the restored backup, never
@@ -19,25 +27,54 @@
 #   - a failing package whose script ran to its end left /opt and the
 #     version file as they were (or as finishing a stage an earlier cut
 #     left behind leaves them);
+#   - what the tool had judged a success before the power went is true on
+#     the disks: the backup it verified is there, whole; the restoration
+#     or upgrade whose script exited 0 left the restored data or the
+#     package in place;
 # Then the guest boots again and restores, uncut (its power goes once the
 # script has ended and synced, sparing the countdown): the restoration
 # must choose the newest intact backup (by the host's own reading of the
 # stick) and leave /data equal to it. After a failing package a good one
 # follows, uncut as well: it must install whatever the cut left, its
 # version named and every payload file its own, nothing left beside them.
-# One line per violation; the last line is "powercut: N cuts, K violations".
+# --scripts DIR puts DIR's medium scripts on the stick in place of the
+# reference ones (scripts/powercut-mutants.sh tries broken copies); with
+# --until-violation the run ends at the first cut that finds one.
+# One line per cut, naming the phase it hit, and one per violation; then
+# the cuts per job and phase, the phases no cut hit, and last
+# "powercut: N cuts, K violations". Exits 1 when K > 0.
 set -eu
 cd "$(dirname "$0")/.."
 . device-vm/lib.sh
 
+usage() {
+    sed -n '2,42p' "$0" >&2
+    exit 2
+}
+
 cuts=${1:-}
 case $cuts in
-    '' | *[!0-9]*) sed -n '2,20p' "$0" >&2; exit 2 ;;
+    '' | *[!0-9]*) usage ;;
 esac
+shift
 seed=$(date +%s)
-if [ "${2:-}" = --seed ]; then
-    seed=$3
-fi
+only_job=
+scripts_from=
+until_violation=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --seed) [ $# -ge 2 ] || usage; seed=$2; shift ;;
+        --job)
+            [ $# -ge 2 ] || usage
+            case $2 in backup | restoration | upgrade) only_job=$2 ;; *) usage ;; esac
+            shift
+            ;;
+        --scripts) [ $# -ge 2 ] && [ -d "$2" ] || usage; scripts_from=$(cd "$2" && pwd); shift ;;
+        --until-violation) until_violation=yes ;;
+        *) usage ;;
+    esac
+    shift
+done
 
 scripts/install-deps.sh --vm
 [ -x build/app/korvello ] && [ -x build/tools/medium/korvello-medium ] || scripts/build.sh build
@@ -62,38 +99,49 @@ say() {
 
 violation() {
     violations=$((violations + 1))
-    say "cut $cut_number ($job, $when): $*"
+    say "cut $cut_number ($job, $hit): $*"
 }
 
-# Random numbers from one seeded stream, so that a run can be repeated.
+# Random numbers from one seeded stream, so that a run can be repeated:
+# random_below N sets "random" to one below N. Not to be called in $(...),
+# whose subshell would keep the stream from moving on.
 random_below() {
     random_state=$(awk -v s="$random_state" 'BEGIN { srand(s); print int(rand() * 2147483647) }')
-    echo $((random_state % $1))
+    random=$((random_state % $1))
 }
 random_state=$seed
 
-# The device's data: some megabytes of noise, small files, a link, an empty
-# folder, and a generation mark the guest rewrites in every cycle.
+# The device's data: 6 MB of noise, which the slow stick takes seconds to
+# write, small files, a link, an empty folder, and a generation mark the
+# guest rewrites in every cycle.
 mkdir -p "$work/data/logs" "$work/data/spool/empty" "$work/data/settings"
-head -c 2000000 /dev/urandom > "$work/data/logs/samples.bin"
+head -c 4000000 /dev/urandom > "$work/data/logs/samples.bin"
+head -c 2000000 /dev/urandom > "$work/data/logs/older.bin"
 for n in $(seq 1 40); do
     echo "setting $n" > "$work/data/settings/s$n.conf"
 done
 ln -s logs "$work/data/current"
 echo "generation 0" > "$work/data/generation"
 
-# The installed software: version V0000 and its payload under /opt.
+# The installed software: version V0000 and its payload under /opt, some
+# megabytes, so that placing it takes its time too.
 payload_files="app/app.bin app/lib/data.bin app/readme.txt"
 make_payload() {
     for file in $payload_files; do
         mkdir -p "$(dirname "$1/$file")"
-        { echo "$2"; head -c 400000 /dev/urandom; } > "$1/$file"
+        { echo "$2"; head -c 1000000 /dev/urandom; } > "$1/$file"
     done
 }
 make_payload "$work/opt" V0000
 
 mkdir -p "$work/medium"
 "$work/korvello-medium" prepare "$work/medium" >/dev/null
+if [ -n "$scripts_from" ]; then
+    for script in backup_script.sh recover_script.sh upgrade_script.sh; do
+        cp "$scripts_from/$script" "$work/medium/run/$script"
+        chmod +x "$work/medium/run/$script"
+    done
+fi
 vm_system_image "$system" x86_64 "$work/korvello" "$work/data" V0000 "$work/opt"
 vm_medium_image "$usb" 256 "$work/medium"
 vm_medium_image "$sdcard" 64
@@ -185,6 +233,49 @@ now_ms() {
     echo $(($(date +%s%N) / 1000000))
 }
 
+# The disks are as slow next to the emulated processor as a USB 2.0 stick
+# and an eMMC are next to the device's: the emulator makes an archive at
+# about 1.5 MB/s where the device makes one at 20 MB/s or more, so the
+# stick writes 1 MiB/s and reads 4 MiB/s, the system disk writes 4 MiB/s.
+# As on the device, the data is made faster than it can be written, and a
+# sync waits for what piled up.
+export VM_STICK_LIMITS=throttling.bps-read=4194304,throttling.bps-write=1048576
+export VM_SYSTEM_LIMITS=throttling.bps-write=4194304
+
+# The kind of script a job runs, as device-vm/phase.awk knows it.
+kind_of() {
+    case $1 in
+        1) echo backup ;;
+        2) echo restoration ;;
+        *) echo upgrade ;;
+    esac
+}
+
+# The phase of the running job's script that the console shows now.
+phase_now() {
+    awk -v kind="$kind" -f device-vm/phase.awk "$work/console.log" 2>/dev/null || echo none
+}
+
+# The phases a job's cuts aim at, in the order a script passes them.
+phases_of() {
+    case $1 in
+        backup) echo settling start writing syncing publishing finishing ended ;;
+        restoration) echo settling start unpacking marked swapping finishing ended ;;
+        "conflicting package") echo settling start staging finishing ended ;;
+        "failing package") echo settling start staging staged placing replaced undoing finishing ended ;;
+        *) echo settling start staging staged placing replaced versioned finishing ended ;;
+    esac
+}
+
+# Whether phase $2 comes after phase $1 in the job's order.
+later_than() {
+    for each in $(phases_of "$job"); do
+        [ "$each" = "$2" ] && return 1
+        [ "$each" = "$1" ] && return 0
+    done
+    return 1
+}
+
 # Waits until the console log shows PATTERN or the guest has ended.
 await_line() {
     while ! grep -q -E "$2" "$work/console.log" 2>/dev/null; do
@@ -193,32 +284,76 @@ await_line() {
     done
 }
 
-# run_job CONTROL [CUT_MS | done]: runs job CONTROL (1 backup, 2
-# restoration, 3 upgrade). With CUT_MS the power goes CUT_MS after the tool
-# started the script; with "done" it goes as soon as the script has ended
-# (synced), which spares the countdown; without, the job ends in the tool's
-# reboot, and script_ms is set to how long the script ran as seen from here.
+# How long phase $2 of control $1's script lasted in the uncut round, in
+# ms, as a bound for where in it a cut falls; 300 ms for one it never
+# showed, 1500 ms after the end (the tool's own check of a backup).
+phase_ms() {
+    [ "$2" != ended ] || { echo 1500; return; }
+    awk -v phase="$2" '$1 == phase { print $2; found = 1 } END { if (!found) print 300 }' \
+        "$work/phases-$1"
+}
+
+# Follows the script's phases until it ends, writing how long each lasted
+# into $work/phases-CONTROL.
+measure_phases() {
+    last=none since=0
+    : > "$work/phases-$1"
+    while kill -0 "$pid" 2>/dev/null; do
+        phase=$(phase_now)
+        if [ "$phase" != "$last" ]; then
+            [ "$last" = none ] || echo "$last $(($(now_ms) - since))" >> "$work/phases-$1"
+            last=$phase since=$(now_ms)
+        fi
+        [ "$phase" != ended ] || return 0
+        sleep 0.02
+    done
+}
+
+# Cuts the power once the script reaches phase $1, at a random moment of
+# the time that phase lasted in the uncut round; at once, should the
+# script pass the phase unseen.
+cut_in_phase() {
+    when="the guest ended first"
+    while kill -0 "$pid" 2>/dev/null; do
+        phase=$(phase_now)
+        if [ "$phase" = "$1" ]; then
+            random_below "$(($(phase_ms "$control" "$1") + 1))"
+            delay=$random
+            when="+$delay ms"
+            sleep "$(awk -v ms="$delay" 'BEGIN { printf "%.3f", ms / 1000 }')"
+            break
+        fi
+        if [ "$phase" != none ] && { [ "$phase" = ended ] || later_than "$1" "$phase"; }; then
+            when="passed unseen"
+            break
+        fi
+        sleep 0.02
+    done
+    vm_power_cut "$pid"
+}
+
+# run_job CONTROL [PHASE | done]: runs job CONTROL (1 backup, 2
+# restoration, 3 upgrade). With PHASE the power goes in that phase of the
+# script; with "done" it goes as soon as the script has ended (synced),
+# which spares the countdown; without, the job ends in the tool's reboot,
+# and how long each phase of the script lasted is measured.
 run_job() {
     rm -f "$work/console.log"
+    kind=$(kind_of "$1")
     pid=$(vm_boot x86_64 "$system" "$usb" "$sdcard" "$work/console.log" \
         "device_vm.control=$1" device_vm.device=0 device_vm.snum=A7 \
-        "device_vm.generation=${generation:-}")
-    script_ms=0
-    if await_line "$pid" '=== +(runBackupSH|runCmdSH) '; then
-        script_started=$(now_ms)
-        if [ "${2:-}" = "done" ]; then
+        device_vm.writeback=tight device_vm.phases=1 "device_vm.generation=${generation:-}")
+    case ${2:-} in
+        done)
             await_line "$pid" '^Exit Code:' || true
             vm_power_cut "$pid"
-            return
-        elif [ -n "${2:-}" ]; then
-            sleep "$(awk -v ms="$2" 'BEGIN { printf "%.3f", ms / 1000 }')"
-            vm_power_cut "$pid"
-            return
-        fi
-        await_line "$pid" '^Exit Code:' && script_ms=$(($(now_ms) - script_started))
-    fi
-    [ -z "${2:-}" ] || { vm_power_cut "$pid"; return; }
-    vm_wait "$pid" 300 || violation "the guest did not end by itself"
+            ;;
+        ?*) cut_in_phase "$2" ;;
+        *)
+            measure_phases "$1"
+            vm_wait "$pid" 300 || violation "the guest did not end by itself"
+            ;;
+    esac
 }
 
 # The serial console ends its lines with CR LF.
@@ -362,13 +497,70 @@ good_after_failing_package() {
     fi
 }
 
+# What the tool judged a success before the power went must be true on
+# the disks read back: the backup it verified there and whole (its
+# contents are check_archives'), the restored data in /data, the package's
+# version and payload in place.
+check_claims() {
+    case $job in
+        backup)
+            claimed=$(tr -d '\r' < "$work/console.log" | awk '
+                /checkBackUpFiles  backUpFileName/ { name = $NF }
+                /checkBackUpFiles  calMd5/ { cal = $NF }
+                /checkBackUpFiles  fileMd5/ { if ($NF == cal && length(cal) == 34) print name }' \
+                | tr -d '"' | sed 's|.*/||')
+            [ -z "$claimed" ] || [ -f "$(folder)/$claimed" ] \
+                || violation "the tool verified $claimed, which is not on the stick"
+            ;;
+        restoration)
+            grep -q '^Exit Code: 0' "$work/console.log" || return 0
+            [ "$(data_now)" = "$data_restored" ] \
+                || violation "the restoration exited 0, but /data is not the restored backup"
+            ;;
+        upgrade)
+            grep -q '^Exit Code: 0' "$work/console.log" || return 0
+            [ "$(head -n 1 "$work/now/etc/version.cfg" 2>/dev/null)" = "$package_version" ] \
+                || violation "the upgrade to $package_version exited 0," \
+                    "but the version file does not name it"
+            for file in $payload_files; do
+                cmp -s "$work/now/opt/$file" "$work/packages/$package_version/opt/$file" \
+                    || violation "the upgrade to $package_version exited 0, but /opt/$file is not its"
+            done
+            ;;
+    esac
+}
+
+# Whether an earlier cut left something of job $1's script half done for
+# its next run to settle.
+leftovers_for() {
+    case $1 in
+        backup) ls "$(folder)" 2>/dev/null | grep -q '\.part$' ;;
+        restoration) grep -q '^data\.' "$work/now/root-entries" ;;
+        *) grep -q '^\.korvello-upgrade' "$work/now/root-entries" \
+            || find "$work/now/opt" -name '*.korvello-*' | grep -q . ;;
+    esac
+}
+
+# The phase a cut aims at: any of the job's phases alike, and, where an
+# earlier cut left something half done, its settling every other time.
+aim_for() {
+    aim=settling
+    if leftovers_for "$job"; then
+        random_below 2
+        [ "$random" != 0 ] || return 0
+    fi
+    set -- $(phases_of "$job")
+    shift
+    random_below $#
+    eval "aim=\${$((random + 1))}"
+}
+
 started=$(date +%s)
-say "seed $seed; $cuts cuts of backups, restorations, and good, conflicting and failing packages on FAT32"
+say "seed $seed; $cuts cuts of ${only_job:-backups, restorations, and good, conflicting and failing packages} on FAT32"
 
 # A first, uncut round of the three jobs puts a backup and a package on
-# the device, and measures each script here: the cuts of a job fall within
-# its script's time and a little after it, where its writes are.
-job=calibration when=uncut
+# the device, and measures how long each phase of each script lasts here.
+job=calibration hit=uncut
 for control in 1 2 3; do
     [ "$control" != 3 ] || package_for 1
     run_job "$control"
@@ -376,12 +568,12 @@ for control in 1 2 3; do
         say "the uncut job $control failed; see $work/console.log"
         exit 1
     fi
-    eval "window_$control=$((script_ms * 5 / 4 + 200))"
+    say "uncut $(kind_of "$control"): $(awk '{ printf "%s%s %s ms", sep, $1, $2; sep = ", " }' \
+        "$work/phases-$control")"
 done
-say "cuts fall up to $window_1, $window_2 and $window_3 ms after the backup," \
-    "restoration and upgrade scripts start"
 version_number=1
 generation=0
+: > "$work/hits"
 
 while [ "$cut_number" -lt "$cuts" ]; do
     cut_number=$((cut_number + 1))
@@ -392,7 +584,14 @@ while [ "$cut_number" -lt "$cuts" ]; do
     backup_index=none
     software_before=$(software_now)
     pending_before=$(pending_stage_version)
-    case $((cut_number % 5)) in
+    turn=$((cut_number % 5))
+    # With --job upgrade, the three kinds of package take turns.
+    case $only_job in
+        backup) turn=1 ;;
+        restoration) turn=3 ;;
+        upgrade) turn=$(((cut_number % 3) * 2)) ;;
+    esac
+    case $turn in
         1)
             job=backup control=1
             backup_index=$(($(ls "$(folder)" 2>/dev/null | sed -n 's/.*-\([0-9]*\)\.tar$/\1/p' \
@@ -417,17 +616,20 @@ while [ "$cut_number" -lt "$cuts" ]; do
             job=upgrade control=3
             version_number=$((version_number + 1))
             package_for "$version_number"
+            package_version=$version
             ;;
     esac
-    eval "window=\$window_$control"
-    delay=$(random_below "$window")
-    when="+$delay ms"
-    run_job "$control" "$delay"
+    aim_for
+    run_job "$control" "$aim"
+    hit=$(phase_now)
+    say "cut $cut_number: $job, $hit (aimed at $aim, $when)"
+    echo "$job:$hit" | tr ' ' _ >> "$work/hits"
     read_device
     note_leftovers
     check_archives
     check_data
     check_software
+    check_claims
     case $job in
         *package) check_failing_package ;;
     esac
@@ -436,10 +638,21 @@ while [ "$cut_number" -lt "$cuts" ]; do
         *package) good_after_failing_package ;;
     esac
     prune_backups
+    [ -z "$until_violation" ] || [ "$violations" = 0 ] || break
 done
 
+say "cuts per job and phase: $(sort "$work/hits" | uniq -c \
+    | awk '{ printf "%s%s %s", sep, $1, $2; sep = ", " }' | tr _ ' ')"
+missed=
+for each in backup restoration "conflicting package" "failing package" upgrade; do
+    grep -q "^$(echo "$each" | tr ' ' _):" "$work/hits" || continue
+    for phase in $(phases_of "$each"); do
+        grep -qx "$(echo "$each" | tr ' ' _):$phase" "$work/hits" || missed="$missed, $each $phase"
+    done
+done
+[ -z "$missed" ] || say "no cut hit: ${missed#, }"
 say "what the cuts left half done: $(sort "$work/leftovers" | uniq -c \
     | awk '{ printf "%s%s %s", sep, $1, $2; sep = ", " }')"
 say "took $(($(date +%s) - started)) s"
-say "$cuts cuts, $violations violations"
+say "$cut_number cuts, $violations violations"
 [ "$violations" = 0 ]
