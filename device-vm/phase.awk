@@ -36,7 +36,10 @@ function phase_of(state) {
         return "unpacking"
     }
     if (version != start_version) return "versioned"
-    if (has(state, "beside")) return "placing"
+    # Each target is kept before its new file goes beside it, so kept
+    # files alone are still the placing until a new file has been seen.
+    if (has(state, "beside") || (has(state, "kept") && highest < rank["placing"]))
+        return "placing"
     if (has(state, "kept")) return "replaced"
     if (has(state, "stage.ready")) return "staged"
     return "staging"

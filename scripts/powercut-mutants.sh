@@ -153,7 +153,8 @@ run_mutant() {
         return 2
     fi
     status=0
-    "$powercut" "$cuts" --seed "$seed" --job "$2" --scripts "$scripts" --until-violation \
+    # A work folder of its own, so that two lists can run side by side.
+    POWERCUT_WORK=$folder/work "$powercut" "$cuts" --seed "$seed" --job "$2" --scripts "$scripts" --until-violation \
         >"$folder/powercut.log" 2>&1 || status=$?
     line=$(verdict "$folder/powercut.log" "$status") && result=0 || result=$?
     echo "mutant $1: $line"

@@ -81,7 +81,7 @@ scripts/install-deps.sh --vm
 vm_fetch x86_64
 vm_initrd x86_64
 
-work=$VM_CACHE/powercut-$cuts
+work=${POWERCUT_WORK:-$VM_CACHE/powercut-$cuts}
 rm -rf "$work"
 mkdir -p "$work"
 # Copies, so that a rebuild meanwhile does not pull the tools from under
@@ -289,7 +289,7 @@ await_line() {
 # showed, 1500 ms after the end (the tool's own check of a backup).
 phase_ms() {
     [ "$2" != ended ] || { echo 1500; return; }
-    awk -v phase="$2" '$1 == phase { print $2; found = 1 } END { if (!found) print 300 }' \
+    awk -v phase="$2" '$1 == phase && !found { print $2; found = 1 } END { if (!found) print 300 }' \
         "$work/phases-$1"
 }
 
