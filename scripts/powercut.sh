@@ -378,9 +378,30 @@ note_leftovers() {
     echo "${left:- nothing}" | tr ' ' '\n' | sed '/^$/d' | sort -u >> "$work/leftovers"
 }
 
+# Every other time a cut left the next run of job LABEL something to
+# settle, that run is cut as well, while it settles, before it runs uncut:
+# cut_while_settling CONTROL LABEL. The device's data is not touched at
+# its start, so that it stays what the first cut left.
+cut_while_settling() {
+    leftovers_for "$2" || return 0
+    random_below 2
+    [ "$random" = 0 ] || return 0
+    first_job=$job first_generation=${generation:-}
+    job=$2 generation=
+    run_job "$1" settling
+    hit=$(phase_now)
+    say "cut $cut_number, again: $job, $hit (aimed at settling, $when)"
+    echo "$job:$hit" | tr ' ' _ >> "$work/hits"
+    read_device
+    check_data
+    check_software
+    job=$first_job generation=$first_generation
+}
+
 # The uncut restoration after every cut.
 restore_after_cut() {
     read_device
+    [ "$job" != restoration ] || cut_while_settling 2 restoration
     expected=$(newest_intact "$(folder)")
     expected_data=none
     [ -z "$expected" ] || expected_data=$(archive_manifest "$(folder)/$expected")
@@ -481,6 +502,8 @@ good_after_failing_package() {
     version_number=$((version_number + 1))
     package_for "$version_number"
     good=$version
+    read_device
+    cut_while_settling 3 upgrade
     run_job 3 "done"
     read_device
     grep -q '^Exit Code: 0' "$work/console.log" \
