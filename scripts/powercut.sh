@@ -309,13 +309,27 @@ measure_phases() {
     done
 }
 
+# How long control $1's script ran in the uncut round, in ms.
+script_length() {
+    awk '{ sum += $2 } END { print sum + 0 }' "$work/phases-$1"
+}
+
 # Cuts the power once the script reaches phase $1, at a random moment of
 # the time that phase lasted in the uncut round; at once, should the
-# script pass the phase unseen.
+# script pass the phase unseen. "anywhere" is a random moment from the
+# script's start to a little after its end, as the uncut round measured
+# it, whatever phase that is: a broken script may never show the phase
+# where its fault lies.
 cut_in_phase() {
     when="the guest ended first"
     while kill -0 "$pid" 2>/dev/null; do
         phase=$(phase_now)
+        if [ "$1" = anywhere ] && [ "$phase" != none ]; then
+            random_below "$(($(script_length "$control") + 1500))"
+            when="+$random ms"
+            sleep "$(awk -v ms="$random" 'BEGIN { printf "%.3f", ms / 1000 }')"
+            break
+        fi
         if [ "$phase" = "$1" ]; then
             random_below "$(($(phase_ms "$control" "$1") + 1))"
             delay=$random
@@ -564,14 +578,18 @@ leftovers_for() {
     esac
 }
 
-# The phase a cut aims at: any of the job's phases alike, and, where an
-# earlier cut left something half done, its settling every other time.
+# The phase a cut aims at: where an earlier cut left something half done,
+# its settling every other time; otherwise, every other time anywhere in
+# the script, else any of the job's phases alike.
 aim_for() {
     aim=settling
     if leftovers_for "$job"; then
         random_below 2
         [ "$random" != 0 ] || return 0
     fi
+    aim=anywhere
+    random_below 2
+    [ "$random" != 0 ] || return 0
     set -- $(phases_of "$job")
     shift
     random_below $#
