@@ -9,15 +9,16 @@
 # device (a folder where the device has a file), a restoration, a package
 # whose hook fails once its payload is in place, and a good package (with
 # --job, only that job: for the upgrade, the three packages in turn), and ends the
-# guest in a phase of the job's script chosen at random: before its first
+# guest in a phase of the job's script chosen at random (before its first
 # write, while it writes, between its syncs and renames, while it settles
-# what an earlier cut left, or just after it ends (device-vm/phase.awk
-# names them). QEMU is killed, so what the guest's page cache held never
-# reaches the disks. The guest writes back as a device busy with a backup
-# of several GiB does (every 10 ms, the journal every second), its stick
-# is as slow as a USB 2.0 stick and its data some megabytes, so that the
-# scripts' writes reach the disks while they run. The host then reads the
-# images and checks:
+# what an earlier cut left, or just after it ends; device-vm/phase.awk
+# names them), or, every other time, at any moment of the script. QEMU is
+# killed, so what the guest's page cache held never reaches the disks. The
+# guest writes back as a device busy with a backup of several GiB does
+# (every 10 ms, at most 2 MiB unwritten, the journal every second), and
+# its disks are as slow next to the emulated processor as a USB 2.0 stick
+# and an eMMC are next to the device's, so that the scripts' writes reach
+# the disks while they run. The host then reads the images and checks:
 #   - every archive under its final name has its side file, and both agree;
 #     an archive made in this cycle holds the data of this cycle;
 #   - /data is the data before the job or the restored backup, never
@@ -48,7 +49,7 @@ cd "$(dirname "$0")/.."
 . device-vm/lib.sh
 
 usage() {
-    sed -n '2,42p' "$0" >&2
+    sed -n '2,49p' "$0" >&2
     exit 2
 }
 
