@@ -49,7 +49,7 @@ cd "$(dirname "$0")/.."
 . device-vm/lib.sh
 
 usage() {
-    sed -n '2,49p' "$0" >&2
+    sed -n '2,46p' "$0" >&2
     exit 2
 }
 
