@@ -6,13 +6,22 @@
 #
 #   settling   what an earlier cut left is still there, since the start
 #   start      before the script's first write (its checks, its digest)
-#   writing, syncing, publishing                        (backup)
-#   unpacking, marked, swapping                         (restoration)
-#   staging, staged, placing, replaced, versioned,
-#   undoing (a step back after the change began)        (upgrade)
+#   writing    the archive's .part file is written            (backup)
+#   publishing its data synced, the side file and the archive renamed
+#   unpacking  /data.new is written                      (restoration)
+#   swapping   marked /data.ready, /data moved aside, the new data in
+#              its place, /data.old removed
+#   staging    the stage is written and checked              (upgrade)
+#   placing    the stage marked complete, each new file beside its
+#              target, the old one kept, the new ones renamed over
+#   committing every target checked, the hook, the version, the kept
+#              files and the stage removed
+#   undoing    the kept files put back after a failure
 #   finishing  nothing of its own left half done: the last syncs, the
 #              history line
 #   ended      the tool has read the script's exit code
+# Each lasts long enough on the power-cut run's slow disks for a cut aimed
+# at it to land in it.
 function own(state,    words, n, i, out) {
     n = split(state, words, " ")
     out = ""
@@ -25,32 +34,24 @@ function has(state, word) {
     return index(" " state " ", " " word " ") > 0
 }
 function phase_of(state) {
-    if (kind == "backup") {
-        if (has(state, "side-alone")) return "publishing"
-        if (has(state, "side.part")) return "syncing"
-        return "writing"
-    }
-    if (kind == "restoration") {
-        if (has(state, "data.old")) return "swapping"
-        if (has(state, "data.ready")) return "marked"
-        return "unpacking"
-    }
-    if (version != start_version) return "versioned"
-    # Each target is kept before its new file goes beside it, so kept
-    # files alone are still the placing until a new file has been seen.
-    if (has(state, "beside") || (has(state, "kept") && highest < rank["placing"]))
-        return "placing"
-    if (has(state, "kept")) return "replaced"
-    if (has(state, "stage.ready")) return "staged"
-    return "staging"
+    if (kind == "backup")
+        return has(state, "side.part") || has(state, "side-alone") ? "publishing" : "writing"
+    if (kind == "restoration")
+        return has(state, "data.ready") || has(state, "data.old") ? "swapping" : "unpacking"
+    if (version != start_version) return "committing"
+    if (has(state, "beside")) { placed = 1; return "placing" }
+    if (has(state, "stage.new")) return "staging"
+    # Each target is kept before its new file goes beside it: kept files
+    # without new ones are the placing until a new file has been seen,
+    # then the committing; the stage alone after that is the undoing.
+    if (has(state, "kept")) return placed ? "committing" : "placing"
+    return placed ? "undoing" : "placing"
 }
 BEGIN {
     if (kind == "backup") split("archive.part side.part side-alone", words, " ")
     else if (kind == "restoration") split("data.new data.ready data.old", words, " ")
     else split("stage.new stage.ready beside kept", words, " ")
     for (i in words) marker[words[i]] = 1
-    split("start staging staged placing replaced versioned", order, " ")
-    for (i in order) rank[order[i]] = i
     phase = "none"
     state = "idle"
 }
@@ -70,19 +71,14 @@ BEGIN {
     if (state == "idle") { phase = wrote ? "finishing" : "start"; next }
     wrote = 1
     next_phase = phase_of(state)
-    if (kind == "upgrade" && (next_phase in rank) && rank[next_phase] < highest) {
-        phase = "undoing"
-        next
-    }
     phase = next_phase
-    if ((phase in rank) && rank[phase] > highest) highest = rank[phase]
     next
 }
 /=== +(runBackupSH|runCmdSH) / {
     phase = state == "idle" ? "start" : "settling"
     start_version = version
     wrote = 0
-    highest = 0
+    placed = 0
     next
 }
 /^Exit Code:/ { if (phase != "none") phase = "ended" }

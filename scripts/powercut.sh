@@ -260,11 +260,11 @@ phase_now() {
 # The phases a job's cuts aim at, in the order a script passes them.
 phases_of() {
     case $1 in
-        backup) echo settling start writing syncing publishing finishing ended ;;
-        restoration) echo settling start unpacking marked swapping finishing ended ;;
+        backup) echo settling start writing publishing finishing ended ;;
+        restoration) echo settling start unpacking swapping finishing ended ;;
         "conflicting package") echo settling start staging finishing ended ;;
-        "failing package") echo settling start staging staged placing replaced undoing finishing ended ;;
-        *) echo settling start staging staged placing replaced versioned finishing ended ;;
+        "failing package") echo settling start staging placing committing undoing finishing ended ;;
+        *) echo settling start staging placing committing finishing ended ;;
     esac
 }
 
@@ -581,7 +581,8 @@ leftovers_for() {
 
 # The phase a cut aims at: where an earlier cut left something half done,
 # its settling every other time; otherwise, every other time anywhere in
-# the script, else any of the job's phases alike.
+# the script, else one of the job's phases that the run's cuts have hit
+# least so far, so that a run of some dozens of cuts hits them all.
 aim_for() {
     aim=settling
     if leftovers_for "$job"; then
@@ -591,8 +592,10 @@ aim_for() {
     aim=anywhere
     random_below 2
     [ "$random" != 0 ] || return 0
-    set -- $(phases_of "$job")
-    shift
+    label=$(echo "$job" | tr ' ' _)
+    set -- $(for phase in $(phases_of "$job"); do
+        [ "$phase" = settling ] || echo "$(grep -cx "$label:$phase" "$work/hits") $phase"
+    done | sort -n | awk 'NR == 1 { least = $1 } $1 == least { print $2 }')
     random_below $#
     eval "aim=\${$((random + 1))}"
 }
@@ -683,14 +686,19 @@ while [ "$cut_number" -lt "$cuts" ]; do
     [ -z "$until_violation" ] || [ "$violations" = 0 ] || break
 done
 
-say "cuts per job and phase: $(sort "$work/hits" | uniq -c \
-    | awk '{ printf "%s%s %s", sep, $1, $2; sep = ", " }' | tr _ ' ')"
+# The cuts per job and phase, zeros included, in the order a script
+# passes its phases.
 missed=
 for each in backup restoration "conflicting package" "failing package" upgrade; do
-    grep -q "^$(echo "$each" | tr ' ' _):" "$work/hits" || continue
+    label=$(echo "$each" | tr ' ' _)
+    grep -q "^$label:" "$work/hits" || continue
+    counts=
     for phase in $(phases_of "$each"); do
-        grep -qx "$(echo "$each" | tr ' ' _):$phase" "$work/hits" || missed="$missed, $each $phase"
+        count=$(grep -cx "$label:$phase" "$work/hits" || true)
+        counts="$counts, $phase $count"
+        [ "$count" != 0 ] || missed="$missed, $each $phase"
     done
+    say "cuts of the $each: ${counts#, }"
 done
 [ -z "$missed" ] || say "no cut hit: ${missed#, }"
 say "what the cuts left half done: $(sort "$work/leftovers" | uniq -c \
