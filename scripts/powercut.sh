@@ -113,12 +113,13 @@ random_below() {
 random_state=$seed
 
 # The device's data: 6 MB of noise, which the slow stick takes seconds to
-# write, small files, a link, an empty folder, and a generation mark the
-# guest rewrites in every cycle.
+# write, 600 small files, which take the restoration's unpacking and its
+# removal of the old data a while, a link, an empty folder, and a
+# generation mark the guest rewrites in every cycle.
 mkdir -p "$work/data/logs" "$work/data/spool/empty" "$work/data/settings"
 head -c 4000000 /dev/urandom > "$work/data/logs/samples.bin"
 head -c 2000000 /dev/urandom > "$work/data/logs/older.bin"
-for n in $(seq 1 40); do
+for n in $(seq 1 600); do
     echo "setting $n" > "$work/data/settings/s$n.conf"
 done
 ln -s logs "$work/data/current"
@@ -517,7 +518,11 @@ good_after_failing_package() {
     version_number=$((version_number + 1))
     package_for "$version_number"
     good=$version
+    # The restoration after the cut has changed /data since the cycle
+    # began: what it left is the data before this job.
     read_device
+    data_before=$(data_now)
+    data_restored=$data_before
     cut_while_settling 3 upgrade
     run_job 3 "done"
     read_device
