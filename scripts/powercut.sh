@@ -328,22 +328,18 @@ cut_in_phase() {
         phase=$(phase_now)
         if [ "$1" = anywhere ] && [ "$phase" != none ]; then
             random_below "$(($(script_length "$control") + 1500))"
-            when="+$random ms"
-            sleep "$(awk -v ms="$random" 'BEGIN { printf "%.3f", ms / 1000 }')"
-            break
-        fi
-        if [ "$phase" = "$1" ]; then
+        elif [ "$phase" = "$1" ]; then
             random_below "$(($(phase_ms "$control" "$1") + 1))"
-            delay=$random
-            when="+$delay ms"
-            sleep "$(awk -v ms="$delay" 'BEGIN { printf "%.3f", ms / 1000 }')"
-            break
-        fi
-        if [ "$phase" != none ] && { [ "$phase" = ended ] || later_than "$1" "$phase"; }; then
+        elif [ "$phase" != none ] && { [ "$phase" = ended ] || later_than "$1" "$phase"; }; then
             when="passed unseen"
             break
+        else
+            sleep 0.02
+            continue
         fi
-        sleep 0.02
+        when="+$random ms"
+        sleep "$(awk -v ms="$random" 'BEGIN { printf "%.3f", ms / 1000 }')"
+        break
     done
     vm_power_cut "$pid"
 }
@@ -394,6 +390,14 @@ note_leftovers() {
     echo "${left:- nothing}" | tr ' ' '\n' | sed '/^$/d' | sort -u >> "$work/leftovers"
 }
 
+# record_cut SUFFIX AIM: the line of the cut just made, naming the phase it
+# hit, which also goes into the run's count per job and phase.
+record_cut() {
+    hit=$(phase_now)
+    say "cut $cut_number$1: $job, $hit (aimed at $2, $when)"
+    echo "$job:$hit" | tr ' ' _ >> "$work/hits"
+}
+
 # Every other time a cut left the next run of job LABEL something to
 # settle, that run is cut as well, while it settles, before it runs uncut:
 # cut_while_settling CONTROL LABEL. The device's data is not touched at
@@ -405,9 +409,7 @@ cut_while_settling() {
     first_job=$job first_generation=${generation:-}
     job=$2 generation=
     run_job "$1" settling
-    hit=$(phase_now)
-    say "cut $cut_number, again: $job, $hit (aimed at settling, $when)"
-    echo "$job:$hit" | tr ' ' _ >> "$work/hits"
+    record_cut ", again" settling
     read_device
     check_data
     check_software
@@ -671,9 +673,7 @@ while [ "$cut_number" -lt "$cuts" ]; do
     esac
     aim_for
     run_job "$control" "$aim"
-    hit=$(phase_now)
-    say "cut $cut_number: $job, $hit (aimed at $aim, $when)"
-    echo "$job:$hit" | tr ' ' _ >> "$work/hits"
+    record_cut "" "$aim"
     read_device
     note_leftovers
     check_archives
