@@ -7,9 +7,10 @@
 # One x86_64 guest (scripts/device-vm.sh) with a FAT32 stick lives through
 # N cycles. Each runs, in turn, a backup, a package that conflicts with the
 # device (a folder where the device has a file), a restoration, a package
-# whose hook fails once its payload is in place, and a good package (with
-# --job, only that job: for the upgrade, the three packages in turn), and ends the
-# guest in a phase of the job's script chosen at random (before its first
+# whose hook fails once its payload is in place, and a good package (the
+# conflicting and the failing package swap places every other cycle; with
+# --job, only that job: for the upgrade, the three packages in turn), and
+# ends the guest in a phase of the job's script chosen at random (before its first
 # write, while it writes, between its syncs and renames, while it settles
 # what an earlier cut left, or just after it ends; device-vm/phase.awk
 # names them), or, every other time, at any moment of the script. QEMU is
@@ -49,7 +50,7 @@ cd "$(dirname "$0")/.."
 . device-vm/lib.sh
 
 usage() {
-    sed -n '2,46p' "$0" >&2
+    sed -n '2,47p' "$0" >&2
     exit 2
 }
 
@@ -287,12 +288,22 @@ await_line() {
 }
 
 # How long phase $2 of control $1's script lasted in the uncut round, in
-# ms, as a bound for where in it a cut falls; 300 ms for one it never
-# showed, 1500 ms after the end (the tool's own check of a backup).
+# ms; 1500 ms after the end (the tool's own check of a backup); 60 ms for
+# one the uncut round cannot show (settling, undoing): both are a few
+# renames and removals.
 phase_ms() {
     [ "$2" != ended ] || { echo 1500; return; }
-    awk -v phase="$2" '$1 == phase && !found { print $2; found = 1 } END { if (!found) print 300 }' \
+    awk -v phase="$2" '$1 == phase && !found { print $2; found = 1 } END { if (!found) print 60 }' \
         "$work/phases-$1"
+}
+
+# Where in phase $2 of control $1 a cut may fall, counted from the moment
+# the console shows it: the guest looks every 20 ms, and its line and the
+# host's look take some dozens more, so that much of a phase is gone
+# before it is seen. A short phase is cut in its first third.
+cut_window() {
+    ms=$(phase_ms "$1" "$2")
+    if [ "$ms" -gt 180 ]; then echo $((ms - 60)); else echo $((ms / 3 + 1)); fi
 }
 
 # Follows the script's phases until it ends, writing how long each lasted
@@ -329,7 +340,7 @@ cut_in_phase() {
         if [ "$1" = anywhere ] && [ "$phase" != none ]; then
             random_below "$(($(script_length "$control") + 1500))"
         elif [ "$phase" = "$1" ]; then
-            random_below "$(($(phase_ms "$control" "$1") + 1))"
+            random_below "$(cut_window "$control" "$1")"
         elif [ "$phase" != none ] && { [ "$phase" = ended ] || later_than "$1" "$phase"; }; then
             when="passed unseen"
             break
@@ -587,19 +598,21 @@ leftovers_for() {
 }
 
 # The phase a cut aims at: where an earlier cut left something half done,
-# its settling every other time; otherwise, every other time anywhere in
-# the script, else one of the job's phases that the run's cuts have hit
-# least so far, so that a run of some dozens of cuts hits them all.
+# its settling, always until the job's settling has been hit, then every
+# other time; otherwise, every other time anywhere in the script, else
+# one of the job's phases that the run's cuts have hit least so far, so
+# that a run of some dozens of cuts hits them all.
 aim_for() {
     aim=settling
+    label=$(echo "$job" | tr ' ' _)
     if leftovers_for "$job"; then
+        grep -qx "$label:settling" "$work/hits" || return 0
         random_below 2
         [ "$random" != 0 ] || return 0
     fi
     aim=anywhere
     random_below 2
     [ "$random" != 0 ] || return 0
-    label=$(echo "$job" | tr ' ' _)
     set -- $(for phase in $(phases_of "$job"); do
         [ "$phase" = settling ] || echo "$(grep -cx "$label:$phase" "$work/hits") $phase"
     done | sort -n | awk 'NR == 1 { least = $1 } $1 == least { print $2 }')
@@ -636,13 +649,22 @@ while [ "$cut_number" -lt "$cuts" ]; do
     backup_index=none
     software_before=$(software_now)
     pending_before=$(pending_stage_version)
-    turn=$((cut_number % 5))
+    cycle=5 turn=$((cut_number % 5))
     # With --job upgrade, the three kinds of package take turns.
     case $only_job in
         backup) turn=1 ;;
         restoration) turn=3 ;;
-        upgrade) turn=$(((cut_number % 3) * 2)) ;;
+        upgrade) cycle=3 turn=$(((cut_number % 3) * 2)) ;;
     esac
+    # The first package after the good one (whose cut may leave a stage) is
+    # the conflicting one in one cycle and the failing one in the next, so
+    # that each of them also settles a stage before refusing its own.
+    if [ $(((cut_number - 1) / cycle % 2)) = 1 ]; then
+        case $turn in
+            2) turn=4 ;;
+            4) turn=2 ;;
+        esac
+    fi
     case $turn in
         1)
             job=backup control=1
