@@ -11,8 +11,6 @@
 namespace ScreenFrame {
 
 namespace {
-const int kScreenWidth = 1920;
-const int kScreenHeight = 720;
 const int kLineHeight = 81;
 const QRect kStartButtonGeometry(800, 450, 320, 81);
 } // namespace

@@ -20,6 +20,10 @@ class QWidget;
 // maintenance screen takes alike.
 namespace ScreenFrame {
 
+// The device's panel: the main window and every screen fill it.
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 720;
+
 QString buttonStyleSheet();
 QString labelStyleSheet();
 QFont titleFont();
