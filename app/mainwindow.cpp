@@ -4,6 +4,7 @@
 #include "datarecoverview.h"
 #include "dataupgradeview.h"
 #include "mainwindowform.h"
+#include "screentraits.h"
 #include "utils.h"
 
 #include <QDebug>
@@ -33,19 +34,14 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     qDebug() << "=== " << "MainWindow" << " getSDevControlType " << Utils::getSDevControlType();
-    switch (Utils::getSDevControlType()) {
-    case 1:
+    // The control value that opens a screen is the one that starts its job.
+    const int control = Utils::getSDevControlType();
+    if (control == Screens::kBackup.autoStartControl)
         on_pb_backup_clicked();
-        break;
-    case 2:
+    else if (control == Screens::kRecover.autoStartControl)
         on_pb_restoration_clicked();
-        break;
-    case 3:
+    else if (control == Screens::kUpgrade.autoStartControl)
         on_pb_upgrade_clicked();
-        break;
-    default:
-        break;
-    }
     ui->label_ver->setText(Utils::getVerStr());
 }
 

@@ -28,13 +28,14 @@ public:
     {
         if (MainWindow->objectName().isEmpty())
             MainWindow->setObjectName(QStringLiteral("MainWindow"));
-        MainWindow->resize(1920, 720);
+        MainWindow->resize(ScreenFrame::kScreenWidth, ScreenFrame::kScreenHeight);
         centralwidget = new QWidget(MainWindow);
         centralwidget->setObjectName(QStringLiteral("centralwidget"));
         centralwidget->setStyleSheet(QString());
         label = new QLabel(centralwidget);
         label->setObjectName(QStringLiteral("label"));
-        label->setGeometry(QRect(0, 0, 1920, 720));
+        label->setGeometry(
+            QRect(0, 0, ScreenFrame::kScreenWidth, ScreenFrame::kScreenHeight));
         label->setStyleSheet(QStringLiteral("background-color: rgb(0, 0, 0);"));
         label_title = ScreenFrame::makeTitle(centralwidget);
         pb_backup = ScreenFrame::makeButton(centralwidget, "pb_backup", QRect(290, 250, 320, 220));

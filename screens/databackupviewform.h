@@ -21,8 +21,8 @@ public:
         ScreenFrame::prepareScreen(DataBackupView, Screens::kBackup.className);
         label_title = ScreenFrame::makeTitle(DataBackupView);
         pb_backup = ScreenFrame::makeStartButton(DataBackupView, Screens::kBackup.buttonName);
-        label_note = ScreenFrame::makeLine(DataBackupView, "label_note", 190);
-        label_renote = ScreenFrame::makeLine(DataBackupView, "label_renote", 310);
+        label_note = ScreenFrame::makeNote(DataBackupView);
+        label_renote = ScreenFrame::makeRenote(DataBackupView);
         ScreenFrame::Screen(DataBackupView, Screens::kBackup, pb_backup, label_note, label_renote)
             .finishForm(label_title);
     }

@@ -20,8 +20,8 @@ public:
     {
         ScreenFrame::prepareScreen(DataRecoverView, Screens::kRecover.className);
         label_title = ScreenFrame::makeTitle(DataRecoverView);
-        label_renote = ScreenFrame::makeLine(DataRecoverView, "label_renote", 310);
-        label_note = ScreenFrame::makeLine(DataRecoverView, "label_note", 190);
+        label_renote = ScreenFrame::makeRenote(DataRecoverView);
+        label_note = ScreenFrame::makeNote(DataRecoverView);
         pb_recover = ScreenFrame::makeStartButton(DataRecoverView, Screens::kRecover.buttonName);
         ScreenFrame::Screen(DataRecoverView, Screens::kRecover, pb_recover, label_note,
                             label_renote)

@@ -19,10 +19,10 @@ public:
     void setupUi(QWidget *DataUpgradeView)
     {
         ScreenFrame::prepareScreen(DataUpgradeView, Screens::kUpgrade.className);
-        label_note = ScreenFrame::makeLine(DataUpgradeView, "label_note", 190);
+        label_note = ScreenFrame::makeNote(DataUpgradeView);
         label_title = ScreenFrame::makeTitle(DataUpgradeView);
         pb_upgraded = ScreenFrame::makeStartButton(DataUpgradeView, Screens::kUpgrade.buttonName);
-        label_renote = ScreenFrame::makeLine(DataUpgradeView, "label_renote", 310);
+        label_renote = ScreenFrame::makeRenote(DataUpgradeView);
         ScreenFrame::Screen(DataUpgradeView, Screens::kUpgrade, pb_upgraded, label_note,
                             label_renote)
             .finishForm(label_title);

@@ -1,7 +1,6 @@
 #include "newdataupgradeview.h"
 
 #include "newdataupgradeviewform.h"
-#include "platform.h"
 #include "utils.h"
 
 #include <QDebug>
@@ -12,19 +11,9 @@ NewDataUpgradeView::NewDataUpgradeView(QWidget *parent)
     , mPathBackData(QLatin1String(""))
 {
     ui->setupUi(this);
-    // Unlike the other screens this one chooses its root itself, and leaves
-    // it empty for a device type the profile can never hold.
-    switch (Utils::getSDevType()) {
-    case 1:
-        mPathBackData = Platform::resolve(QString::fromLatin1(DevicePaths::kSdCardRoot));
-        break;
-    case 0:
-    case 2:
-        mPathBackData = Platform::resolve(QString::fromLatin1(DevicePaths::kUsbRoot));
-        break;
-    default:
-        break;
-    }
+    // Every device type the profile can hold has a root (setSDevType refuses
+    // the others), so no type leaves this screen without one.
+    mPathBackData = Utils::getDevicePath();
     qDebug() << "=== " << "NewDataUpgradeView" << " mPathBackData " << mPathBackData;
 }
 

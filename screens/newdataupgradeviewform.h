@@ -21,10 +21,10 @@ public:
     void setupUi(QWidget *NewDataUpgradeView)
     {
         ScreenFrame::prepareScreen(NewDataUpgradeView, "NewDataUpgradeView");
-        label_renote = ScreenFrame::makeLine(NewDataUpgradeView, "label_renote", 310);
+        label_renote = ScreenFrame::makeRenote(NewDataUpgradeView);
         label_title = ScreenFrame::makeTitle(NewDataUpgradeView);
         pb_update = ScreenFrame::makeStartButton(NewDataUpgradeView, "pb_update");
-        label_note = ScreenFrame::makeLine(NewDataUpgradeView, "label_note", 190);
+        label_note = ScreenFrame::makeNote(NewDataUpgradeView);
         ScreenFrame::finishForm(NewDataUpgradeView, "NewDataUpgradeView", label_title,
                                 Texts::kBackupScreen.title, pb_update,
                                 Texts::kBackupScreen.button, label_note, label_renote);

@@ -11,9 +11,9 @@
 namespace ScreenFrame {
 
 namespace {
-const int kScreenWidth = 1920;
-const int kScreenHeight = 720;
 const int kLineHeight = 81;
+const int kNoteY = 190;
+const int kRenoteY = 310;
 const QRect kStartButtonGeometry(800, 450, 320, 81);
 } // namespace
 
@@ -81,6 +81,8 @@ QLabel *makeTitle(QWidget *parent)
     return label;
 }
 
+namespace {
+
 QLabel *makeLine(QWidget *parent, const char *objectName, int y)
 {
     auto *label = new QLabel(parent);
@@ -90,6 +92,18 @@ QLabel *makeLine(QWidget *parent, const char *objectName, int y)
     label->setStyleSheet(labelStyleSheet());
     label->setAlignment(Qt::AlignCenter);
     return label;
+}
+
+} // namespace
+
+QLabel *makeNote(QWidget *parent)
+{
+    return makeLine(parent, "label_note", kNoteY);
+}
+
+QLabel *makeRenote(QWidget *parent)
+{
+    return makeLine(parent, "label_renote", kRenoteY);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *objectName, const QRect &geometry)

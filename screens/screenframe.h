@@ -20,6 +20,10 @@ class QWidget;
 // maintenance screen takes alike.
 namespace ScreenFrame {
 
+// The device's panel: the main window and every screen fill it.
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 720;
+
 QString buttonStyleSheet();
 QString labelStyleSheet();
 QFont titleFont();
@@ -29,8 +33,9 @@ QFont buttonFont();
 // Object name (when it has none) and the fixed screen size.
 void prepareScreen(QWidget *screen, const char *className);
 QLabel *makeTitle(QWidget *parent);
-// The note line (y 190) and the countdown line (y 310).
-QLabel *makeLine(QWidget *parent, const char *objectName, int y);
+// The note line "label_note" and, below it, the countdown line "label_renote".
+QLabel *makeNote(QWidget *parent);
+QLabel *makeRenote(QWidget *parent);
 QPushButton *makeButton(QWidget *parent, const char *objectName, const QRect &geometry);
 QPushButton *makeStartButton(QWidget *parent, const char *objectName);
 // Window title, title and button text through the translation call, the two

@@ -3,6 +3,7 @@
 #include "regularfile.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 
 #include <condition_variable>
 #include <memory>
@@ -178,6 +179,22 @@ Digest md5(const QString &path)
     digest.outcome = Outcome::Done;
     digest.md5 = hash.result();
     return digest;
+}
+
+QString md5Text(const QString &path)
+{
+    const Digest digest = md5(path);
+    switch (digest.outcome) {
+    case Outcome::Done:
+        return QString::fromLatin1(digest.md5.toHex());
+    case Outcome::OpenFailed:
+        qDebug() << "Failed to open file:" << path;
+        return QString();
+    case Outcome::ReadFailed:
+        break;
+    }
+    qDebug() << "Failed to calculate MD5:" << path;
+    return QString();
 }
 
 bool dropCachedPages(const QString &path)

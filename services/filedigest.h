@@ -28,6 +28,10 @@ struct Digest
 // the medium and the hash work at once; memory use is two blocks.
 Digest md5(const QString &path);
 
+// The digest as the jobs compare it, 32 lowercase hexadecimal characters;
+// on failure a debug line that says why and a null string.
+QString md5Text(const QString &path);
+
 // Writes a regular file's dirty pages to the medium and drops its pages
 // from the page cache, so that the next read comes from the medium itself
 // and not from what the kernel still holds of an earlier write. False when

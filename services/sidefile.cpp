@@ -3,8 +3,8 @@
 #include "boundedlog.h"
 #include "filedigest.h"
 #include "regularfile.h"
-#include "utils.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QTextStream>
 
@@ -90,6 +90,29 @@ Reading read(const QString &path)
     return lineEnded(reading);
 }
 
+QString digest(const QString &path)
+{
+    const Reading reading = read(path);
+    switch (reading.status) {
+    case Reading::Found:
+        return reading.digest;
+    case Reading::OpenFailed:
+        qDebug() << "Failed to open MD5 file:" << path;
+        break;
+    case Reading::EmptyLine:
+        qDebug() << "MD5 file is empty:" << path;
+        break;
+    case Reading::NoDigest:
+        if (reading.lineLength <= reading.lineHead.size())
+            qDebug() << "No valid MD5 found in line:" << reading.lineHead;
+        else
+            qDebug() << "No valid MD5 found in line:" << reading.lineHead
+                     << BoundedLog::cutMarker(reading.lineLength, "characters").constData();
+        break;
+    }
+    return QString();
+}
+
 Check check(const QString &dataPath, const QString &sideFilePath, Source source)
 {
     // Both files were just written by this device: what counts is what the
@@ -99,8 +122,8 @@ Check check(const QString &dataPath, const QString &sideFilePath, Source source)
         FileDigest::dropCachedPages(sideFilePath);
     }
     Check result;
-    result.calMd5 = Utils::calculateFileMD5(dataPath);
-    result.fileMd5 = Utils::extractMD5FromFile(sideFilePath);
+    result.calMd5 = FileDigest::md5Text(dataPath);
+    result.fileMd5 = digest(sideFilePath);
     return result;
 }
 

@@ -21,6 +21,10 @@ struct Reading
 };
 Reading read(const QString &path);
 
+// The digest the side file vouches for; on failure a debug line that says
+// why and a null string.
+QString digest(const QString &path);
+
 // Where the data file's bytes come from when it is hashed.
 enum class Source {
     Cache,  // whatever the system has: a medium that was just plugged in

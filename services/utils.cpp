@@ -1,6 +1,5 @@
 #include "utils.h"
 
-#include "boundedlog.h"
 #include "filedigest.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -122,39 +121,10 @@ QString Utils::readVersionFromPath(const QString &path)
 
 QString Utils::calculateFileMD5(const QString &filePath)
 {
-    const FileDigest::Digest digest = FileDigest::md5(filePath);
-    switch (digest.outcome) {
-    case FileDigest::Outcome::Done:
-        return QString::fromLatin1(digest.md5.toHex());
-    case FileDigest::Outcome::OpenFailed:
-        qDebug() << "Failed to open file:" << filePath;
-        return QString();
-    case FileDigest::Outcome::ReadFailed:
-        break;
-    }
-    qDebug() << "Failed to calculate MD5:" << filePath;
-    return QString();
+    return FileDigest::md5Text(filePath);
 }
 
 QString Utils::extractMD5FromFile(const QString &md5FilePath)
 {
-    const SideFile::Reading reading = SideFile::read(md5FilePath);
-    switch (reading.status) {
-    case SideFile::Reading::Found:
-        return reading.digest;
-    case SideFile::Reading::OpenFailed:
-        qDebug() << "Failed to open MD5 file:" << md5FilePath;
-        break;
-    case SideFile::Reading::EmptyLine:
-        qDebug() << "MD5 file is empty:" << md5FilePath;
-        break;
-    case SideFile::Reading::NoDigest:
-        if (reading.lineLength <= reading.lineHead.size())
-            qDebug() << "No valid MD5 found in line:" << reading.lineHead;
-        else
-            qDebug() << "No valid MD5 found in line:" << reading.lineHead
-                     << BoundedLog::cutMarker(reading.lineLength, "characters").constData();
-        break;
-    }
-    return QString();
+    return SideFile::digest(md5FilePath);
 }

@@ -3,6 +3,7 @@
 // jobs' suite.
 
 #include "mainwindow.h"
+#include "newdataupgradeview.h"
 #include "testdevice.h"
 #include "utils.h"
 
@@ -18,6 +19,8 @@ namespace {
 
 const QString kLoadLine = QStringLiteral("===  slot_toLoadTimeOut");
 const QStringList kMenuItems = {"label_title", "pb_backup", "pb_restoration", "pb_upgrade"};
+const QString kUsb = QStringLiteral("/mnt/usb/sda1");
+const QString kSd = QStringLiteral("/mnt/sdcard/mmcblk1p1");
 
 // The job screens among a window's direct children: a screen must hang on
 // the window, not on its central widget.
@@ -51,6 +54,8 @@ private slots:
     void cleanup();
     void openScreen_data();
     void openScreen();
+    void alternateScreenRoot_data();
+    void alternateScreenRoot();
 };
 
 void TestScreens::cleanup()
@@ -67,16 +72,14 @@ void TestScreens::openScreen_data()
     QTest::addColumn<int>("loadDelay");
     QTest::addColumn<int>("devType");
     QTest::addColumn<QString>("medium"); // where the screen looks
-    const QString usb = QStringLiteral("/mnt/usb/sda1");
-    const QString sd = QStringLiteral("/mnt/sdcard/mmcblk1p1");
-    QTest::newRow("control 1") << 1 << "pb_backup" << "DataBackupView" << 100 << 2 << usb;
-    QTest::newRow("control 2") << 2 << "pb_restoration" << "DataRecoverView" << 100 << 1 << sd;
-    QTest::newRow("control 3") << 3 << "pb_upgrade" << "DataUpgradeView" << 500 << 0 << usb;
-    QTest::newRow("press pb_backup") << 0 << "pb_backup" << "DataBackupView" << 100 << 1 << sd;
+    QTest::newRow("control 1") << 1 << "pb_backup" << "DataBackupView" << 100 << 2 << kUsb;
+    QTest::newRow("control 2") << 2 << "pb_restoration" << "DataRecoverView" << 100 << 1 << kSd;
+    QTest::newRow("control 3") << 3 << "pb_upgrade" << "DataUpgradeView" << 500 << 0 << kUsb;
+    QTest::newRow("press pb_backup") << 0 << "pb_backup" << "DataBackupView" << 100 << 1 << kSd;
     QTest::newRow("press pb_restoration") << 0 << "pb_restoration" << "DataRecoverView" << 100
-                                          << 2 << usb;
+                                          << 2 << kUsb;
     QTest::newRow("press pb_upgrade") << 0 << "pb_upgrade" << "DataUpgradeView" << 500 << 1
-                                      << sd;
+                                      << kSd;
 }
 
 // A control value opens its screen while the window is built, before it is
@@ -135,6 +138,29 @@ void TestScreens::openScreen()
         - log.elapsedAt(QStringLiteral("===  %1  mPathBackData").arg(screen));
     QVERIFY2(loaded >= 2000 + loadDelay && loaded <= 2000 + loadDelay + kSlackMs,
              qPrintable(QString::number(loaded)));
+}
+
+void TestScreens::alternateScreenRoot_data()
+{
+    QTest::addColumn<int>("devType");
+    QTest::addColumn<QString>("medium");
+    QTest::newRow("type 0") << 0 << kUsb;
+    QTest::newRow("type 1") << 1 << kSd;
+    QTest::newRow("type 2") << 2 << kUsb;
+}
+
+// The alternate upgrade screen, which nothing opens, looks where the job
+// screens look for the same device type.
+void TestScreens::alternateScreenRoot()
+{
+    QFETCH(int, devType);
+    QFETCH(QString, medium);
+    TestDevice device;
+    Utils::setSDevType(devType);
+    LogCapture log;
+    NewDataUpgradeView screen;
+    const QString line = QStringLiteral("===  NewDataUpgradeView  mPathBackData  \"%1\"");
+    QCOMPARE(log.lines(), QStringList(line.arg(device.root() + medium)));
 }
 
 KORVELLO_TEST_MAIN(TestScreens)

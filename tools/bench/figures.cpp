@@ -4,6 +4,9 @@
 #include "filedigest.h"
 #include "measure.h"
 #include "mediumlayout.h"
+#include "platform.h"
+#include "screenframe.h"
+#include "screentraits.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +23,7 @@
 #include <unistd.h>
 
 using Measure::Run;
+using MediumLayout::Script;
 
 namespace {
 
@@ -42,6 +46,14 @@ QString mibText(double kib)
     if (mib == 0)
         mib = 0;
     return QString::number(mib, 'f', 1) + QStringLiteral(" MiB");
+}
+
+// A bench backup's path in a device folder, without extension.
+QString archiveBase(const QString &deviceFolder, int index)
+{
+    const QString name =
+        MediumLayout::archiveBaseName(QLatin1String(kSerial), QLatin1String(kTimeStamp), index);
+    return deviceFolder + QLatin1Char('/') + name;
 }
 
 double medianWall(const std::vector<Run> &runs)
@@ -297,18 +309,17 @@ bool Figures::restoration()
     constexpr int kBackups = 20;
     QStringList archives;
     for (int index = 1; index <= kBackups; ++index) {
-        const QString base = folder + QLatin1Char('/')
-                             + MediumLayout::archiveBaseName(QLatin1String(kSerial),
-                                                              QLatin1String(kTimeStamp), index);
+        const QString base = archiveBase(folder, index);
         QCryptographicHash hash(QCryptographicHash::Md5);
+        const QString archive = base + QLatin1String(MediumLayout::kArchiveExtension);
         const bool written = Measure::writeDataFile(
-            base + QStringLiteral(".tar"), 100 * kMiB,
+            archive, 100 * kMiB,
             [&hash](const char *data, int size) { hash.addData(data, size); });
-        QFile side(base + QStringLiteral(".md5"));
+        QFile side(base + QLatin1String(MediumLayout::kArchiveSideExtension));
         if (!written || !side.open(QIODevice::WriteOnly)
             || side.write(hash.result().toHex() + "  x.tar\n") < 0)
             return fail(QStringLiteral("cannot write the backups in ") + folder);
-        archives << base + QStringLiteral(".tar");
+        archives << archive;
     }
     const QStringList korvello = {mOptions.self, QStringLiteral("select"), folder};
     const QStringList md5sum = QStringList(QStringLiteral("md5sum")) + archives;
@@ -339,14 +350,17 @@ bool Figures::backupJob()
 {
     const QString root = path(QStringLiteral("backup"));
     const QString data = root + QStringLiteral("/data");
-    const QString run = root + QStringLiteral("/mnt/usb/sda1/run");
-    const QString script = run + QStringLiteral("/backup_script.sh");
+    // The simulator's default device type keeps its medium on the USB stick.
+    const QString medium = root + QLatin1String(DevicePaths::kUsbRoot);
+    const QString run = MediumLayout::runFolder(medium);
+    const QString scriptName = QLatin1String(MediumLayout::scriptName(Script::Backup));
+    const QString script = MediumLayout::scriptPath(medium, Script::Backup);
     QDir().mkpath(data);
     QDir().mkpath(run);
     QFile::remove(script);
-    if (!QFile::copy(mOptions.mediumDir + QStringLiteral("/backup_script.sh"), script)
+    if (!QFile::copy(mOptions.mediumDir + QLatin1Char('/') + scriptName, script)
         || !QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner))
-        return fail(QStringLiteral("cannot put backup_script.sh into ") + run);
+        return fail(QStringLiteral("cannot put %1 into %2").arg(scriptName, run));
     constexpr int kDataFiles = 16;
     for (int i = 0; i < kDataFiles; ++i) {
         const QString file = data + QStringLiteral("/file-") + QString::number(i);
@@ -354,9 +368,10 @@ bool Figures::backupJob()
             return fail(QStringLiteral("cannot write ") + file);
     }
     const QString tarFile = root + QStringLiteral("/reference.tar");
+    const QString control = QString::number(Screens::kBackup.autoStartControl);
     const QStringList simulator = {mOptions.simulator, QStringLiteral("--root"), root,
                                    QStringLiteral("-platform"), QStringLiteral("offscreen"),
-                                   QStringLiteral("-c"), QStringLiteral("1")};
+                                   QStringLiteral("-c"), control};
     const QStringList environment = {
         QStringLiteral("snum=") + QLatin1String(kSerial),
         QStringLiteral("QT_MESSAGE_PATTERN=%{time process} %{message}")};
@@ -364,7 +379,7 @@ bool Figures::backupJob()
                              QStringLiteral("-C"), data, QStringLiteral(".")};
     std::vector<double> jobs, scripts, checks, tars, md5sums, md5sumsAfterDropCaches;
     for (int round = 0; round < mOptions.runs; ++round) {
-        QDir(run + QStringLiteral("/data")).removeRecursively();
+        QDir(MediumLayout::backupDir(medium)).removeRecursively();
         ::sync();
         readThrough(filesIn(data));
         const Run job = Measure::run(simulator, outputFile(), environment);
@@ -406,7 +421,7 @@ bool Figures::backupJob()
     addRow(QStringLiteral("backup job of 1 GiB: script, then verification"),
            secondsText(Measure::median(jobs)), QStringLiteral("`tar` alone ") + secondsText(tarTime),
            Measure::median(jobs) / tarTime);
-    addRow(QStringLiteral("of which the script `backup_script.sh`"),
+    addRow(QStringLiteral("of which the script `%1`").arg(scriptName),
            secondsText(Measure::median(scripts)),
            QStringLiteral("`tar` alone ") + secondsText(tarTime), Measure::median(scripts) / tarTime);
     addRow(QStringLiteral("of which the verification, read from the medium"),
@@ -419,10 +434,11 @@ bool Figures::backupJob()
                                  "dropping only its own pages: %1.")
                       .arg(secondsText(Measure::median(md5sumsAfterDropCaches)));
     mNotes << QStringLiteral("The backup job runs in `korvello-sim --root DIR -platform offscreen "
-                             "-c 1`; its time is taken from the tool's debug log and leaves out "
+                             "-c %1`; its time is taken from the tool's debug log and leaves out "
                              "the screen's fixed delays (0.1 s before the script, 0.8 s before "
                              "the verification) and the countdown. The data is in the page cache "
-                             "for the job and for `tar`; the archive goes to the same file system.");
+                             "for the job and for `tar`; the archive goes to the same file system.")
+                      .arg(control);
     return true;
 }
 
@@ -434,10 +450,8 @@ bool Figures::listing()
     QDir().mkpath(folder);
     constexpr int kArchives = 10000;
     for (int index = 1; index <= kArchives; ++index) {
-        QFile archive(folder + QLatin1Char('/')
-                      + MediumLayout::archiveBaseName(QLatin1String(kSerial),
-                                                       QLatin1String(kTimeStamp), index)
-                      + QStringLiteral(".tar"));
+        QFile archive(archiveBase(folder, index)
+                      + QLatin1String(MediumLayout::kArchiveExtension));
         if (!archive.open(QIODevice::WriteOnly))
             return fail(QStringLiteral("cannot write ") + archive.fileName());
     }
@@ -485,12 +499,13 @@ bool fillCrowd(const QString &medium, int count)
     if (!QDir().mkpath(archives) || !QDir().mkpath(packages))
         return false;
     for (int index = 1; index <= count; ++index) {
-        const QString base = archives + QLatin1Char('/')
-                             + MediumLayout::archiveBaseName(QLatin1String(kSerial),
-                                                             QLatin1String(kTimeStamp), index);
-        const QString package = packages + QStringLiteral("/update-V%1.tar").arg(index, 6, 10,
-                                                                             QLatin1Char('0'));
-        if (!writePair(base + QStringLiteral(".tar"), base + QStringLiteral(".md5"))
+        const QString base = archiveBase(archives, index);
+        const QString version = QStringLiteral("V%1").arg(index, 6, 10, QLatin1Char('0'));
+        const QString package = packages + QLatin1Char('/')
+                                + QLatin1String(MediumLayout::kPackageVersionLead) + version
+                                + QLatin1String(MediumLayout::kPackageVersionTail);
+        if (!writePair(base + QLatin1String(MediumLayout::kArchiveExtension),
+                       base + QLatin1String(MediumLayout::kArchiveSideExtension))
             || !writePair(package, index == count ? MediumLayout::packageSideFile(package)
                                                   : QString()))
             return false;
@@ -564,7 +579,11 @@ bool Figures::startUp()
     if (ours < 0 || theirs < 0)
         return fail(QStringLiteral("a window did not report its first paint"));
     addRow(QStringLiteral("start-up to the menu painted"), secondsText(ours),
-           QStringLiteral("bare 1920x720 Qt window painted ") + secondsText(theirs), ours / theirs);
+           QStringLiteral("bare %1x%2 Qt window painted ")
+                   .arg(ScreenFrame::kScreenWidth)
+                   .arg(ScreenFrame::kScreenHeight)
+               + secondsText(theirs),
+           ours / theirs);
     mNotes << QStringLiteral("Start-up runs on the offscreen platform, from the process's start "
                              "to the end of its window's first paint; both link the same "
                              "libraries.");

@@ -16,6 +16,7 @@
 #include "filenames.h"
 #include "measure.h"
 #include "platform.h"
+#include "screenframe.h"
 #include "startup.h"
 #include "upgradecatalog.h"
 #include "utils.h"
@@ -106,7 +107,7 @@ int bare(int argc, char **argv)
     gReportFirstPaint = true;
     QApplication app(argc, argv);
     QWidget window;
-    window.resize(1920, 720);
+    window.resize(ScreenFrame::kScreenWidth, ScreenFrame::kScreenHeight);
     window.show();
     return app.exec();
 }
