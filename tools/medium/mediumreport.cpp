@@ -129,6 +129,11 @@ QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &pl
             .arg(digests.calMd5, digests.fileMd5);
     if (candidate.index <= 0)
         return QStringLiteral("passed over: index 0 is never restored");
+    if (candidate.index == plan.chosenIndex
+        && QFileInfo(candidate.archivePath).fileName() == plan.restoredFileName)
+        return QStringLiteral("restored through the name listed before it: both are hashed "
+                              "as %1")
+            .arg(shown(plan.restoredFileName));
     if (candidate.index == plan.chosenIndex)
         return QStringLiteral("passed over: same index as the chosen archive, "
                               "which comes first in name order");
