@@ -10,6 +10,7 @@
 #                                      qemu system emulation, FAT and ext4
 #                                      image tools, and the arm64 package
 #                                      lists its guest kernel comes from
+#   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime
 set -eu
 
 NATIVE_PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5 \
@@ -21,14 +22,17 @@ qemu-user-static"
 # The guests' kernels and BusyBox are unpacked from downloaded packages,
 # never installed: busybox-static conflicts with busybox.
 VM_PACKAGES="qemu-system-x86 qemu-system-arm mtools dosfstools e2fsprogs busybox gzip"
+FUZZ_PACKAGES="clang libclang-rt-14-dev"
 
 want_arm64=no
 want_vm=no
+want_fuzz=no
 for arg in "$@"; do
     case "$arg" in
         --arm64) want_arm64=yes ;;
         --vm) want_vm=yes ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        --fuzz) want_fuzz=yes ;;
+        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
         *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -75,6 +79,9 @@ if [ "$want_arm64" = yes ]; then
 fi
 if [ "$want_vm" = yes ]; then
     packages="$packages $VM_PACKAGES"
+fi
+if [ "$want_fuzz" = yes ]; then
+    packages="$packages $FUZZ_PACKAGES"
 fi
 
 # shellcheck disable=SC2086

@@ -81,6 +81,11 @@ Candidate hashCandidate(const QString &folder, const QString &fileName, int inde
 
 } // namespace
 
+QString restoredFileName(const Selection &selection)
+{
+    return QFileInfo(selection.chosenPath).fileName();
+}
+
 Selection selectNewestIntact(const QString &folder, const CandidateCallback &onHashed)
 {
     Selection selection;

@@ -58,6 +58,11 @@ struct Selection
     int maxIndex = 0;          // index of the chosen archive, 0 when none
 };
 
+// The name the restoration hands its script: that of the archive it hashed,
+// the base name and ".tar", whatever case the listed name was in. Empty
+// when nothing is chosen.
+QString restoredFileName(const Selection &selection);
+
 // Called for each candidate right after it was hashed, in list order, so a
 // caller's report of it follows the hashing's own diagnostics.
 using CandidateCallback = std::function<void(const Candidate &)>;

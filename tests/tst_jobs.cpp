@@ -154,9 +154,10 @@ Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
 }
 
 // What check's JSON report says the job ends with: the note, or "script: "
-// + the success note when the script's exit code decides. The report must
-// have the form its schema documents.
-QString predicted(const TestDevice &device, int job, const QString &snum)
+// + the success note when the script's exit code decides; and the file it
+// says the restoration or upgrade script gets. The report must have the
+// form its schema documents.
+QString predicted(const TestDevice &device, int job, const QString &snum, QString *handed)
 {
     static const QJsonObject schema = [] {
         QFile file(QStringLiteral(KORVELLO_SOURCE_DIR "/tools/medium/check-report.schema.json"));
@@ -169,7 +170,9 @@ QString predicted(const TestDevice &device, int job, const QString &snum)
     const QString violation = TestSupport::schemaViolation(document, schema);
     if (schema.isEmpty() || !violation.isEmpty())
         return QStringLiteral("schema: ") + violation;
-    const QJsonValue end = document["jobs"][kJobNames[job]]["outcome"];
+    const QJsonValue plan = document["jobs"][kJobNames[job]];
+    *handed = job == 2 ? plan["restores"]["file"].toString() : plan["takes"].toString();
+    const QJsonValue end = plan["outcome"];
     return (end["decided"].toBool() ? QString() : QStringLiteral("script: "))
            + end["note"].toString();
 }
@@ -345,6 +348,11 @@ void TestJobs::jobs_data()
         "backup DATA-A7-20260103080000-5.TAR", "backup DATA-A7-20260104080000-6.TAR none",
         "backup DATA-A7-20260105080000-7.TAR dataless"}, done,
         restored("20260101080000-2", "2"), "sim");
+    // Both list as index 6; each is hashed as the .tar, whose digest the
+    // side file holds, and the .tar is what the script gets.
+    row("restore: an upper-case twin is restored as the .tar", 2, {"script recover 0",
+        "backup data-A7-20260101080000-6.TAR", "backup data-A7-20260101080000-6.tar"}, done,
+        restored("20260101080000-6", "6"));
     row("restore: serial unset", 2, {"script recover 0", "backup 2026 1"}, done,
         restored("2026-1", "1", ""), "button", QVariant());
     row("restore: script exits 1", 2, QStringList{"script recover 1"} + three.mid(1),
@@ -445,7 +453,8 @@ void TestJobs::jobs()
     TestDevice device;
     device.lay(medium, serial.toString());
     const QStringList elsewhere = listing(device.elsewhere());
-    const QString prediction = predicted(device, job, serial.toString());
+    QString handed;
+    const QString prediction = predicted(device, job, serial.toString(), &handed);
     TestSupport::setSerial(serial);
     // As under the simulator: the reference scripts keep to the device's root.
     qputenv("KORVELLO_SIM_ROOT", device.root().toLocal8Bit());
@@ -470,6 +479,8 @@ void TestJobs::jobs()
             .replaceInStrings("%upgrade", device.runDir() + "/upgrade")
             .replaceInStrings("%run", device.runDir());
     QCOMPARE(received, given);
+    if (job > 1 && !given.isEmpty())
+        QCOMPARE(handed, given.value(1));
     QCOMPARE(listing(device.elsewhere()), elsewhere);
     for (const QString &text : logged) {
         const bool absent = text.startsWith(QLatin1Char('!'));

@@ -103,7 +103,9 @@ def main():
             suites = (args.suites or mutant["suites"]).replace(",", " ").split()
             # Only what the suites run: the executables they start, and themselves.
             targets = ["korvello", "korvello-sim", "korvello-medium"] + [
-                s for s in suites if os.path.exists(os.path.join(source, "tests", s + ".cpp"))]
+                s for s in suites
+                if any(os.path.exists(os.path.join(source, "tests", sub, s + ".cpp"))
+                       for sub in ("", "fuzz"))]
             if run(["cmake", "--build", build, "--parallel", "2", "--target"] + targets,
                    source) != 0:
                 verdict = "caught (does not build)"

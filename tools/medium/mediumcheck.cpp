@@ -104,6 +104,7 @@ RestorePlan planRestore(const QString &medium, const QString &snum, const QStrin
         return plan;
     }
     plan.chosenFileName = selection.chosenFileName;
+    plan.restoredFileName = BackupCatalog::restoredFileName(selection);
     plan.chosenIndex = selection.maxIndex;
     if (!deviceRoot.isEmpty())
         plan.device = DeviceFit::restoration(selection.chosenPath, deviceRoot);

@@ -61,7 +61,8 @@ struct RestorePlan
     MediumLayout::FolderState folder = MediumLayout::FolderState::Missing;
     QStringList listed;                          // every listed archive, in order
     QVector<BackupCatalog::Candidate> candidates; // newest index first
-    QString chosenFileName;                      // empty: nothing is restored
+    QString chosenFileName;                      // as listed; empty: nothing is restored
+    QString restoredFileName;                    // as the script gets it
     int chosenIndex = 0;
     std::optional<DeviceFit::Refusal> device; // judged against --device-root
     std::optional<JobEnds::Restore> end;

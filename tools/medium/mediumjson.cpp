@@ -101,7 +101,7 @@ QJsonObject restoreJson(const Report &report)
     job.insert("candidates", candidates);
     job.insert("restores", plan.chosenFileName.isEmpty()
                                ? QJsonValue()
-                               : QJsonObject{{"file", plan.chosenFileName},
+                               : QJsonObject{{"file", plan.restoredFileName},
                                              {"index", plan.chosenIndex}});
     insertDevice(job, plan.device);
     return job;

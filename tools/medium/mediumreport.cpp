@@ -109,6 +109,10 @@ void renderBackup(QTextStream &out, const Report &report)
 
 QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &plan)
 {
+    if (candidate.fileName == plan.chosenFileName && candidate.fileName != plan.restoredFileName)
+        return QStringLiteral("restored as %1, the name the device hashes: the intact archive "
+                              "with the highest index")
+            .arg(shown(plan.restoredFileName));
     if (candidate.fileName == plan.chosenFileName)
         return QStringLiteral("restored: the intact archive with the highest index");
     const SideFile::Check &digests = candidate.digests;
@@ -125,6 +129,11 @@ QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &pl
             .arg(digests.calMd5, digests.fileMd5);
     if (candidate.index <= 0)
         return QStringLiteral("passed over: index 0 is never restored");
+    if (candidate.index == plan.chosenIndex
+        && QFileInfo(candidate.archivePath).fileName() == plan.restoredFileName)
+        return QStringLiteral("restored through the name listed before it: both are hashed "
+                              "as %1")
+            .arg(shown(plan.restoredFileName));
     if (candidate.index == plan.chosenIndex)
         return QStringLiteral("passed over: same index as the chosen archive, "
                               "which comes first in name order");
@@ -153,11 +162,11 @@ void renderRestore(QTextStream &out, const Report &report)
     if (plan.chosenFileName.isEmpty())
         out << "  restores: nothing\n";
     else
-        out << "  restores: " << shown(plan.chosenFileName) << " (index " << plan.chosenIndex
+        out << "  restores: " << shown(plan.restoredFileName) << " (index " << plan.chosenIndex
             << ")\n";
     out << deviceLine(plan.device);
     out << outcomeLine(outcome(report, Job::Restore),
-                       scriptGets(plan.script, plan.chosenFileName,
+                       scriptGets(plan.script, plan.restoredFileName,
                                   QString::number(plan.chosenIndex)));
     out << lastRunLine(report, Job::Restore);
 }
