@@ -2,6 +2,7 @@
 
 #include "backupcatalog.h"
 #include "databackupviewform.h"
+#include "jobdecisions.h"
 #include "jobends.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -24,13 +25,6 @@ namespace {
 // Lets the checking note be painted before hashing the archive blocks the screen.
 constexpr int kCheckDelayMs = 800;
 constexpr char kTimeStampFormat[] = "yyyyMMddhhmmss";
-
-enum CheckResult {
-    kBackupGood = 1,
-    kArchiveMissing = -1,
-    kSideFileMissing = -2,
-    kDigestMismatch = -3,
-};
 
 ScreenFrame::Screen frame(DataBackupView *view, Ui_DataBackupView *ui)
 {
@@ -116,26 +110,19 @@ void DataBackupView::checkBackIndex()
 {
     const QString path = MediumLayout::deviceFolder(mPathBackData, snum);
     qDebug() << "=== " << "checkBackIndex" << " path " << path;
-    switch (MediumLayout::deviceFolderState(mPathBackData, snum)) {
-    case MediumLayout::FolderState::Exists:
+    const MediumLayout::FolderState state = MediumLayout::deviceFolderState(mPathBackData, snum);
+    if (state == MediumLayout::FolderState::Exists) {
         qDebug() << "Path already exists:" << path;
         backIndex = findBackIndex(path);
         qDebug() << "=== " << "checkBackIndex" << " backIndex " << backIndex;
-        // An index that cannot be numbered refuses the backup like a folder
-        // that cannot be made: backIndex 0 runs no script.
-        if (backIndex == BackupCatalog::kNoIndex)
-            updateLabelNote(Texts::note(Backup::Failed));
+        if (const std::optional<Backup> end = JobDecisions::indexEnd(backIndex))
+            updateLabelNote(Texts::note(*end));
         return;
-    case MediumLayout::FolderState::Missing:
-        if (QDir().mkpath(path)) {
-            qDebug() << "Path created successfully:" << path;
-            backIndex = 1;
-            return;
-        }
-        break;
-    case MediumLayout::FolderState::Blocked:
-    case MediumLayout::FolderState::OffMedium:
-        break;
+    }
+    if (!JobDecisions::folderEnd(state) && QDir().mkpath(path)) {
+        qDebug() << "Path created successfully:" << path;
+        backIndex = JobDecisions::kFirstIndex;
+        return;
     }
     qDebug() << "Error Failed to create path:" << path;
     updateLabelNote(Texts::note(Backup::FolderFailed));
@@ -167,30 +154,20 @@ void DataBackupView::doDataBackUp()
 
 int DataBackupView::checkBackUpFiles()
 {
-    // The names come from this job's fields, not from a listing: an archive
-    // the script named otherwise does not count as this backup.
-    const QString basePath = MediumLayout::deviceFolder(mPathBackData, snum) + QLatin1Char('/')
-                             + MediumLayout::archiveBaseName(snum, formattedDateTime, backIndex);
-    const QString backUpFileName = basePath + QLatin1String(MediumLayout::kArchiveExtension);
-    const QString backUpMd5FileName = basePath + QLatin1String(MediumLayout::kArchiveSideExtension);
-    qDebug() << "=== " << "checkBackUpFiles" << " backUpFileName  " << backUpFileName;
-    qDebug() << "=== " << "checkBackUpFiles" << " backUpMd5FileName  " << backUpMd5FileName;
-
-    if (!QFileInfo::exists(backUpFileName)) {
-        qDebug() << "Error: backUpFile does not exist -" << backUpFileName;
-        return kArchiveMissing;
+    const JobDecisions::BackupFiles files
+        = JobDecisions::backupFiles(mPathBackData, snum, formattedDateTime, backIndex);
+    qDebug() << "=== " << "checkBackUpFiles" << " backUpFileName  " << files.archive;
+    qDebug() << "=== " << "checkBackUpFiles" << " backUpMd5FileName  " << files.sideFile;
+    const JobDecisions::BackupCheck check = JobDecisions::verifyBackup(files);
+    if (check.code == JobDecisions::kArchiveMissing) {
+        qDebug() << "Error: backUpFile does not exist -" << files.archive;
+    } else if (check.code == JobDecisions::kSideFileMissing) {
+        qDebug() << "Error: backUpMd5File does not exist -" << files.sideFile;
+    } else {
+        qDebug() << "=== " << "checkBackUpFiles" << " calMd5 " << check.digests.calMd5;
+        qDebug() << "=== " << "checkBackUpFiles" << " fileMd5 " << check.digests.fileMd5;
     }
-    if (!QFileInfo::exists(backUpMd5FileName)) {
-        qDebug() << "Error: backUpMd5File does not exist -" << backUpMd5FileName;
-        return kSideFileMissing;
-    }
-    // The archive was just written by this device: its digest must state
-    // what the medium holds, not what the system still has in memory.
-    const SideFile::Check check
-        = SideFile::check(backUpFileName, backUpMd5FileName, SideFile::Source::Medium);
-    qDebug() << "=== " << "checkBackUpFiles" << " calMd5 " << check.calMd5;
-    qDebug() << "=== " << "checkBackUpFiles" << " fileMd5 " << check.fileMd5;
-    return check.matches() ? kBackupGood : kDigestMismatch;
+    return check.code;
 }
 
 void DataBackupView::slot_toCheckTimeOut()

@@ -2,6 +2,7 @@
 
 #include "backupcatalog.h"
 #include "datarecoverviewform.h"
+#include "jobdecisions.h"
 #include "jobends.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -155,6 +156,6 @@ void DataRecoverView::slot_toRunSHOut()
 {
     qDebug() << "=== " << "slot_toRunSHOut";
     const int result = runCmdSH();
-    updateLabelNote(Texts::note(result == 0 ? Restore::Restored : Restore::Failed));
+    updateLabelNote(Texts::note(JobDecisions::restorationEnd(result)));
     handleRebootCount();
 }

@@ -1,6 +1,7 @@
 #include "dataupgradeview.h"
 
 #include "dataupgradeviewform.h"
+#include "jobdecisions.h"
 #include "jobends.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -23,10 +24,6 @@ namespace {
 // is painted before the following step blocks the GUI thread.
 constexpr int kPackageNamedDelayMs = 1200;  // package name on screen, then "upgrading"
 constexpr int kStartScriptDelayMs = 500;    // "upgrading" on screen, then the script
-
-// Results at or below this one are the runner's own failures (script
-// missing, not executable, not started); its note then stays on screen.
-constexpr int kRunnerOwnResultCeiling = -100;
 
 ScreenFrame::Screen frame(DataUpgradeView *view, Ui_DataUpgradeView *ui)
 {
@@ -115,9 +112,10 @@ QString DataUpgradeView::findUpgradeIndex(QString path)
     if (!QDir(path).exists())
         return QString();
     const QStringList listing = UpgradeCatalog::listPackages(path);
-    if (listing.isEmpty()) {
+    if (const std::optional<Upgrade> end
+        = JobDecisions::packageEnd(MediumLayout::FolderState::Exists, listing, nullptr)) {
         qDebug() << "not found right files ";
-        updateLabelNote(Texts::note(Upgrade::NoPackage));
+        updateLabelNote(Texts::note(*end));
         return QString();
     }
     for (const QString &name : listing)
@@ -126,9 +124,11 @@ QString DataUpgradeView::findUpgradeIndex(QString path)
     qDebug() << "=== " << "findUpgradeIndex" << " tmpFileName " << tmpFileName;
 
     const UpgradeCatalog::PackageCheck check = UpgradeCatalog::checkPackage(path, tmpFileName);
-    if (check.verified())
+    const std::optional<Upgrade> end
+        = JobDecisions::packageEnd(MediumLayout::FolderState::Exists, listing, &check);
+    if (!end)
         return check.path;
-    updateLabelNote(Texts::note(Upgrade::BadChecksum));
+    updateLabelNote(Texts::note(*end));
     qDebug() << "=== " << "findUpgradeIndex" << "Error  calMd5 " << check.digests.calMd5
              << " fileMd5 " << check.digests.fileMd5;
     return QString();
@@ -141,12 +141,13 @@ void DataUpgradeView::checkUpgradeFiles()
 {
     const QString path = MediumLayout::packageFolder(mPathBackData);
     qDebug() << "=== " << "checkUpgradeFiles" << " path " << path;
-    if (MediumLayout::folderState(mPathBackData, path) == MediumLayout::FolderState::Exists) {
+    const MediumLayout::FolderState state = MediumLayout::folderState(mPathBackData, path);
+    if (state == MediumLayout::FolderState::Exists) {
         qDebug() << "Path already exists:" << path;
         upgradefileName = findUpgradeIndex(path);
     } else {
         qDebug() << "Error Path not exists:" << path;
-        updateLabelNote(Texts::note(Upgrade::NoPackage));
+        updateLabelNote(Texts::note(*JobDecisions::packageEnd(state, {}, nullptr)));
     }
     qDebug() << "=== " << "checkUpgradeFiles" << " upgradefileName " << upgradefileName;
 }
@@ -208,13 +209,10 @@ void DataUpgradeView::slot_toRunSHOut()
         return;
     }
     const int result = runCmdSH();
-    if (result == 0) {
-        // An exit code of 0 is not trusted alone: the version file must now
-        // carry the package's version.
-        const bool updated = !checkDeviceVerAndUpgradeFileVer().isEmpty();
-        updateLabelNote(Texts::note(updated ? Upgrade::Upgraded : Upgrade::VersionUnchanged));
-    } else if (result > kRunnerOwnResultCeiling) {
-        updateLabelNote(Texts::note(Upgrade::Failed));
-    }
+    // The version file is read again only after an exit code of 0, which is
+    // not trusted alone: the file must now carry the package's version.
+    const bool named = result == 0 && !checkDeviceVerAndUpgradeFileVer().isEmpty();
+    if (const std::optional<Upgrade> end = JobDecisions::upgradeEnd(result, named))
+        updateLabelNote(Texts::note(*end));
     handleRebootCount();
 }

@@ -259,11 +259,11 @@ int run(const Traits &traits, const QString &root, const QStringList &arguments,
     switch (presence(path)) {
     case ScriptState::Missing:
         qDebug() << "Error: Script does not exist -" << path;
-        setNote(QString::fromUtf8(Texts::kScriptMissing));
+        setNote(Texts::runnerNote(ScriptState::Missing));
         return traits.resultMissing;
     case ScriptState::NotExecutable:
         qDebug() << "Error: Script is not executable -" << path;
-        setNote(QString::fromUtf8(Texts::kScriptNotExecutable));
+        setNote(Texts::runnerNote(ScriptState::NotExecutable));
         return traits.resultNotExecutable;
     default:
         break;
@@ -278,7 +278,7 @@ int run(const Traits &traits, const QString &root, const QStringList &arguments,
     err.closeWriteEnd();
     if (!process.waitForStarted(kStartTimeoutMs)) {
         qDebug() << "Error: Failed to start script -" << process.errorString();
-        setNote(QString::fromUtf8(Texts::kScriptNotStarted));
+        setNote(Texts::runnerNote(ScriptState::Unstartable));
         return traits.resultNotStarted;
     }
     // Nothing is ever written to a script; closing its input at once keeps a

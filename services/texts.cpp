@@ -95,6 +95,11 @@ QString note(JobEnds::Backup end)
     return noteIn(backupEnds(), int(end));
 }
 
+QString runnerNote(ScriptState state)
+{
+    return note(JobEnds::runnerEnd(state, JobEnds::Backup::ScriptFailed));
+}
+
 QString note(JobEnds::Restore end)
 {
     return noteIn(restoreEnds(), int(end));

@@ -63,6 +63,9 @@ QString note(JobEnds::Backup end);
 QString note(JobEnds::Restore end);
 // The version completes the note of AlreadyLatest.
 QString note(JobEnds::Upgrade end, const QString &version = QString());
+// The runner's own note for a script it cannot run: the backup's and the
+// upgrade's script ends word it alike.
+QString runnerNote(ScriptState state);
 
 QString secondsLeft(int seconds);
 

@@ -1,6 +1,7 @@
 #include "mediumcheck.h"
 
 #include "filesystem.h"
+#include "jobdecisions.h"
 #include "mediumwriter.h"
 #include "onmedium.h"
 #include "packageinfo.h"
@@ -44,13 +45,12 @@ Script inspectScript(const QString &medium, MediumLayout::Script which)
 
 std::optional<JobEnds::Backup> backupEnd(const BackupPlan &plan)
 {
-    using JobEnds::Backup;
-    if (plan.folder == FolderState::Blocked || plan.folder == FolderState::OffMedium)
-        return Backup::FolderFailed;
-    if (plan.nextIndex == BackupCatalog::kNoIndex)
-        return Backup::Failed;
+    if (const std::optional<JobEnds::Backup> end = JobDecisions::folderEnd(plan.folder))
+        return end;
+    if (const std::optional<JobEnds::Backup> end = JobDecisions::indexEnd(plan.nextIndex))
+        return end;
     if (plan.script.state != ScriptState::Runnable)
-        return JobEnds::runnerEnd(plan.script.state, Backup::Good);
+        return JobEnds::runnerEnd(plan.script.state, JobEnds::Backup::Good);
     return std::nullopt;
 }
 
@@ -60,12 +60,12 @@ BackupPlan planBackup(const QString &medium, const QString &snum)
     plan.script = inspectScript(medium, MediumLayout::Script::Backup);
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
     plan.folder = MediumLayout::deviceFolderState(medium, snum);
-    // A missing folder is made and numbered 1; one that cannot be made is never numbered.
+    // A missing folder is made and numbered; one that cannot be made is never numbered.
     plan.nextIndex = 0;
     if (plan.folder == FolderState::Exists)
         plan.nextIndex = BackupCatalog::nextIndex(plan.deviceFolder);
     else if (plan.folder == FolderState::Missing)
-        plan.nextIndex = 1;
+        plan.nextIndex = JobDecisions::kFirstIndex;
     const QString base = MediumLayout::archiveBaseName(
         snum, QString::fromLatin1(kTimeStampPlaceholder), plan.nextIndex);
     plan.expectedArchive = base + QLatin1String(MediumLayout::kArchiveExtension);
@@ -88,21 +88,21 @@ RestorePlan planRestore(const QString &medium, const QString &snum, const QStrin
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
     plan.folder = MediumLayout::deviceFolderState(medium, snum);
     if (plan.folder != FolderState::Exists) {
-        plan.end = Restore::NoBackup;
+        plan.end = JobDecisions::choiceEnd(plan.folder, plan.selection);
         return plan;
     }
     plan.listed = BackupCatalog::listArchives(plan.deviceFolder);
-    const BackupCatalog::Selection selection = BackupCatalog::selectNewestIntact(
+    plan.selection = BackupCatalog::selectNewestIntact(
         plan.deviceFolder,
         [&plan](const BackupCatalog::Candidate &candidate) { plan.candidates << candidate; });
     std::stable_sort(plan.candidates.begin(), plan.candidates.end(),
                      [](const BackupCatalog::Candidate &a, const BackupCatalog::Candidate &b) {
                          return a.index > b.index;
                      });
-    if (selection.chosenPath.isEmpty()) {
-        plan.end = Restore::NoBackup;
+    const BackupCatalog::Selection &selection = plan.selection;
+    plan.end = JobDecisions::choiceEnd(plan.folder, selection);
+    if (plan.end)
         return plan;
-    }
     plan.chosenFileName = selection.chosenFileName;
     plan.restoredFileName = BackupCatalog::restoredFileName(selection);
     plan.chosenIndex = selection.maxIndex;
@@ -117,10 +117,9 @@ RestorePlan planRestore(const QString &medium, const QString &snum, const QStrin
 std::optional<JobEnds::Upgrade> upgradeEnd(const UpgradePlan &plan)
 {
     using JobEnds::Upgrade;
-    if (plan.folderState != FolderState::Exists || plan.taken.isEmpty())
-        return Upgrade::NoPackage;
-    if (!plan.check.verified())
-        return Upgrade::BadChecksum;
+    if (const std::optional<Upgrade> end = JobDecisions::packageEnd(
+            plan.folderState, plan.packages, plan.taken.isEmpty() ? nullptr : &plan.check))
+        return end;
     if (plan.alreadyInstalled)
         return Upgrade::AlreadyLatest;
     if (plan.script.state != ScriptState::Runnable)

@@ -61,6 +61,7 @@ struct RestorePlan
     MediumLayout::FolderState folder = MediumLayout::FolderState::Missing;
     QStringList listed;                          // every listed archive, in order
     QVector<BackupCatalog::Candidate> candidates; // newest index first
+    BackupCatalog::Selection selection;
     QString chosenFileName;                      // as listed; empty: nothing is restored
     QString restoredFileName;                    // as the script gets it
     int chosenIndex = 0;

@@ -1,4 +1,6 @@
 #include "mediumcheck.h"
+
+#include "jobdecisions.h"
 #include "packageinfo.h"
 
 #include <QDir>
@@ -109,34 +111,38 @@ void renderBackup(QTextStream &out, const Report &report)
 
 QString verdict(const BackupCatalog::Candidate &candidate, const RestorePlan &plan)
 {
-    if (candidate.fileName == plan.chosenFileName && candidate.fileName != plan.restoredFileName)
+    using JobDecisions::Candidacy;
+    const QString sideFile = shown(QFileInfo(candidate.sideFilePath).fileName());
+    const SideFile::Check &digests = candidate.digests;
+    switch (JobDecisions::candidacy(candidate, plan.selection)) {
+    case Candidacy::Taken:
+        if (candidate.fileName == plan.restoredFileName)
+            return QStringLiteral("restored: the intact archive with the highest index");
         return QStringLiteral("restored as %1, the name the device hashes: the intact archive "
                               "with the highest index")
             .arg(shown(plan.restoredFileName));
-    if (candidate.fileName == plan.chosenFileName)
-        return QStringLiteral("restored: the intact archive with the highest index");
-    const SideFile::Check &digests = candidate.digests;
-    if (digests.calMd5.isEmpty())
-        return QStringLiteral("passed over: the archive cannot be read as %1")
-            .arg(shown(QFileInfo(candidate.archivePath).fileName()));
-    const QString sideFile = shown(QFileInfo(candidate.sideFilePath).fileName());
-    if (digests.fileMd5.isEmpty() && !present(candidate.sideFilePath))
-        return QStringLiteral("passed over: no side file %1").arg(sideFile);
-    if (digests.fileMd5.isEmpty())
-        return QStringLiteral("passed over: the side file %1 yields no digest").arg(sideFile);
-    if (!candidate.intact())
-        return QStringLiteral("passed over: digests differ (archive %1, side file %2)")
-            .arg(digests.calMd5, digests.fileMd5);
-    if (candidate.index <= 0)
-        return QStringLiteral("passed over: index 0 is never restored");
-    if (candidate.index == plan.chosenIndex
-        && QFileInfo(candidate.archivePath).fileName() == plan.restoredFileName)
+    case Candidacy::TakenAsTwin:
         return QStringLiteral("restored through the name listed before it: both are hashed "
                               "as %1")
             .arg(shown(plan.restoredFileName));
-    if (candidate.index == plan.chosenIndex)
+    case Candidacy::Unreadable:
+        return QStringLiteral("passed over: the archive cannot be read as %1")
+            .arg(shown(QFileInfo(candidate.archivePath).fileName()));
+    case Candidacy::NoSideFile:
+        return QStringLiteral("passed over: no side file %1").arg(sideFile);
+    case Candidacy::NoDigest:
+        return QStringLiteral("passed over: the side file %1 yields no digest").arg(sideFile);
+    case Candidacy::DigestsDiffer:
+        return QStringLiteral("passed over: digests differ (archive %1, side file %2)")
+            .arg(digests.calMd5, digests.fileMd5);
+    case Candidacy::IndexZero:
+        return QStringLiteral("passed over: index 0 is never restored");
+    case Candidacy::SameIndexLater:
         return QStringLiteral("passed over: same index as the chosen archive, "
                               "which comes first in name order");
+    case Candidacy::Older:
+        break;
+    }
     return QStringLiteral("passed over: older than the chosen archive");
 }
 
