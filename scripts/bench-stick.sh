@@ -3,7 +3,7 @@
 # (scripts/device-vm.sh): a benchmark, not a test; CI does not run it.
 #
 #   scripts/bench-stick.sh [--size MiB] [--write-mbps N] [--read-mbps N]
-#                          [--unthrottled] [--out DIR]
+#                          [--unthrottled] [--probe] [--jobs LIST] [--out DIR]
 #
 # One x86_64 guest with SIZE MiB of data (default 1024) runs, each on a
 # fresh boot and so with a cold page cache, a backup of its data onto the
@@ -25,13 +25,20 @@
 # counted. The floor of a step is its bytes written at the write speed
 # plus its bytes read at the read speed; the ratio is the step's time over
 # its floor. Prints one table per step and one per job, with the minutes
-# one GiB of data takes on such a stick.
+# one GiB of data takes on such a stick. --jobs backup or backup,restoration
+# runs only those (the restoration restores the backup just made).
+#
+# --probe runs no job: a stand-in backup script times, in the guest, what
+# the jobs' scripts are made of, each alone on SIZE MiB: reading the data
+# from the page cache, BusyBox's md5sum and tar on it, tar into md5sum, and
+# writing to and reading from the stick (its pages dropped first). It shows
+# whether the emulated processor or the stick bounds a job.
 set -eu
 cd "$(dirname "$0")/.."
 . device-vm/lib.sh
 
 usage() {
-    sed -n '5,6p' "$0" >&2
+    sed -n '5,7p' "$0" >&2
     exit 2
 }
 
@@ -39,6 +46,8 @@ size_mib=1024
 write_mbps=20
 read_mbps=30
 throttled=yes
+probe=
+jobs=backup,restoration,upgrade
 work=$VM_CACHE/stick-times
 while [ $# -gt 0 ]; do
     case $1 in
@@ -46,6 +55,8 @@ while [ $# -gt 0 ]; do
         --write-mbps) [ $# -ge 2 ] || usage; write_mbps=$2; shift ;;
         --read-mbps) [ $# -ge 2 ] || usage; read_mbps=$2; shift ;;
         --unthrottled) throttled= ;;
+        --probe) probe=yes ;;
+        --jobs) [ $# -ge 2 ] || usage; jobs=$2; shift ;;
         --out) [ $# -ge 2 ] || usage; work=$2; shift ;;
         *) usage ;;
     esac
@@ -116,6 +127,57 @@ package() {
         || vm_die "mcopy of the package failed"
     package_bytes=$(stat -c %s "$work/update-V2.0.tar")
     rm -f "$work/update-V2.0.tar"
+}
+
+# The stand-in backup script of --probe: each figure as "what bytes
+# seconds" in run/probe.txt on the stick. /proc/uptime counts in 10 ms.
+probe_script() {
+    cat <<'PROBE'
+#!/bin/sh
+out=${0%/*}/probe.txt
+now() { cut -d ' ' -f 1 /proc/uptime; }
+bytes=$(cat /data/*.bin | wc -c)
+timed() {
+    what=$1
+    shift
+    from=$(now)
+    sh -c "$*" > /dev/null 2>&1
+    echo "$what $bytes $(awk -v a="$from" -v b="$(now)" 'BEGIN { print b - a }')" >> "$out"
+}
+: > "$out"
+timed "data read again from the page cache (cat)" 'cat /data/*.bin'
+timed "data read again from the page cache (cat)" 'cat /data/*.bin'
+timed "md5sum of the data" 'cat /data/*.bin | md5sum'
+timed "tar of the data" 'tar -cf - -C /data . | cat'
+timed "tar of the data into md5sum" 'tar -cf - -C /data . | md5sum'
+timed "written to the stick and synced (cat)" "cat /data/*.bin > ${0%/*}/probe.bin && sync"
+echo 3 > /proc/sys/vm/drop_caches
+timed "read from the stick, its pages dropped (cat)" "cat ${0%/*}/probe.bin"
+timed "md5sum of the file on the stick, in the page cache" "md5sum ${0%/*}/probe.bin"
+rm -f "${0%/*}/probe.bin"
+sync
+exit 1
+PROBE
+}
+
+run_probe() {
+    probe_script > "$work/backup_script.sh"
+    chmod +x "$work/backup_script.sh"
+    mcopy -o -i "$(vm_fat "$usb")" "$work/backup_script.sh" ::/run/backup_script.sh \
+        || vm_die "cannot put the probe onto the stick"
+    rm -f "$console"
+    VM_PLATFORM=offscreen
+    export VM_PLATFORM
+    pid=$(vm_boot x86_64 "$system" "$usb" "$sdcard" "$console" \
+        device_vm.control=1 device_vm.device=0 device_vm.snum=A7)
+    vm_wait "$pid" 3600 || vm_die "the probe's guest did not end; see $console"
+    mcopy -n -i "$(vm_fat "$usb")" ::/run/probe.txt "$work/probe.txt" 2>/dev/null \
+        || vm_die "the probe left no figures; see $console"
+    echo "| in the guest, alone | bytes | time | MB/s |"
+    echo "|---|---|---|---|"
+    awk '{ s = $NF; b = $(NF - 1); NF -= 2
+           printf "| %s | %.0f MB | %.1f s | %.1f |\n", $0, b / 1e6, s, (s > 0 ? b / 1e6 / s : 0) }' \
+        "$work/probe.txt"
 }
 
 # Waits until the console shows a line holding TEXT, or the guest ends.
@@ -242,15 +304,25 @@ say "before: $(uptime)"
 begun=$(date +%s)
 system_disk
 stick
+if [ -n "$probe" ]; then
+    run_probe
+    say "after: $(uptime)"
+    exit 0
+fi
 : > "$work/steps"
 run_job 1 backup
 archive=$(mdir -b -i "$(vm_fat "$usb")" ::/run/data/data-A7 2>/dev/null | grep '\.tar$' | head -n 1)
 archive_bytes=$(mcopy -n -i "$(vm_fat "$usb")" "$archive" - 2>/dev/null | wc -c)
 say "the archive: ${archive##*/}, $archive_bytes bytes"
-run_job 2 restoration
-package
-say "the package: $package_bytes bytes"
-run_job 3 upgrade
+package_bytes=$archive_bytes
+case ,$jobs, in *,restoration,*) run_job 2 restoration ;; esac
+case ,$jobs, in
+    *,upgrade,*)
+        package
+        say "the package: $package_bytes bytes"
+        run_job 3 upgrade
+        ;;
+esac
 say "after: $(uptime)"
 say "took $(($(date +%s) - begun)) s"
 report "$archive_bytes" "$package_bytes"
