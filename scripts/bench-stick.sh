@@ -219,6 +219,8 @@ logged_at() {
 # "JOB STEP SECONDS READ WRITTEN" to $work/steps. The stick is idle at
 # both counts: before the first line the screen waits on a timer, after
 # the last one on a timer or the countdown.
+# stick_counts answers with two numbers, which become two parameters.
+# shellcheck disable=SC2046
 step() {
     await_line "$3" || vm_die "the $1 never logged \"$3\"; see $console"
     set -- "$@" $(stick_counts)
