@@ -126,6 +126,12 @@ void TestMedium::commands_data()
     };
     row("unknown command", {}, {"format"}, 2, {"unknown command format"});
     row("unknown option", {}, {"check", "%m", "--snm", "A7"}, 2, {"unknown option --snm"});
+    row("an option without its value", {}, {"check", "%m", "--snum"}, 2,
+        {"korvello-medium check: missing value after '--snum'\n"});
+    row("a flag given a value", {}, {"log", "%m", "--json=yes"}, 2,
+        {"unexpected value after '--json'"});
+    row("a single-dash word is a long option, -h is help", {}, {"log", "%m", "-snum", "A7", "-h"},
+        0, {"korvello-medium log MEDIUM [--snum S]"});
     row("missing medium", {}, {"check", "/nonexistent-medium"}, 3,
         {"/nonexistent-medium: no such folder"});
     row("a file where the medium's folder goes", {"file run/x"}, {"check", "%m/run/x"}, 3,
