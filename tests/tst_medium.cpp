@@ -57,6 +57,9 @@ void TestMedium::report_data()
         << QStringList{"package update-V1.10.tar", "package update-V1.9.tar", "version V1.9\\n"}
         << QStringList{"takes: update-V1.9.tar", "already installed: yes",
                        "takes the last in name order, update-V1.9.tar"};
+    QTest::newRow("a package that is a link: the device does not list it")
+        << QStringList{"package update-V1.tar link"}
+        << QStringList{"takes: nothing", "run/upgrade/update-V1.tar: not taken"};
     QTest::newRow("package without side file") << QStringList{"package update-V1.tar none"}
                                                << QStringList{"side file missing)"};
     QTest::newRow("version file with CR LF, a name the device ignores")
