@@ -39,6 +39,11 @@
 # Uses only what BusyBox provides. KORVELLO_SIM_ROOT, set by the simulator,
 # stands for the device's "/"; it is empty on the device itself.
 
+# A misspelt variable stops the script instead of expanding to nothing,
+# which in a path handed to rm -rf or mv would reach outside its folder.
+# What may legitimately be unset is read as ${NAME:-}.
+set -u
+
 # History: one line per run in run/log/SERIAL.log on the medium, for whoever
 # looks at the stick after a failed job (the device keeps no log and
 # reboots). Tab-separated: UTC time, job, exit code, its reason, bytes moved,
@@ -67,15 +72,15 @@ history_line() (
         *) reason="ended by a signal or an unknown failure" ;;
     esac
     case $HISTORY_JOB in
-        backup) moved=$4/data-$1/data-$1-$2-$3.tar ;;
-        restore) moved=$4/data-$1/$2 ;;
-        *) moved=$4/$2 ;;
+        backup) moved=${4:-}/data-${1:-}/data-${1:-}-${2:-}-${3:-}.tar ;;
+        restore) moved=${4:-}/data-${1:-}/${2:-} ;;
+        *) moved=${4:-}/${2:-} ;;
     esac
     bytes=0
     [ -f "$moved" ] && bytes=$(stat -c %s "$moved")
     dir=$(cd "${0%/*}" && pwd -P)/log
     [ ! -L "$dir" ] && mkdir -p "$dir" || exit 0
-    serial=$(printf '%s' "$1" | tr -c 'A-Za-z0-9._-' '_')
+    serial=$(printf '%s' "${1:-}" | tr -c 'A-Za-z0-9._-' '_')
     log=$dir/${serial:-_}.log
     if [ -L "$log" ] || { [ -e "$log" ] && [ ! -f "$log" ]; }; then exit 0; fi
     if [ -s "$log" ]; then

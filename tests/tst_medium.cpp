@@ -57,6 +57,9 @@ void TestMedium::report_data()
         << QStringList{"package update-V1.10.tar", "package update-V1.9.tar", "version V1.9\\n"}
         << QStringList{"takes: update-V1.9.tar", "already installed: yes",
                        "takes the last in name order, update-V1.9.tar"};
+    QTest::newRow("a package that is a link: the device does not list it")
+        << QStringList{"package update-V1.tar link"}
+        << QStringList{"takes: nothing", "run/upgrade/update-V1.tar: not taken"};
     QTest::newRow("package without side file") << QStringList{"package update-V1.tar none"}
                                                << QStringList{"side file missing)"};
     QTest::newRow("version file with CR LF, a name the device ignores")
@@ -126,6 +129,12 @@ void TestMedium::commands_data()
     };
     row("unknown command", {}, {"format"}, 2, {"unknown command format"});
     row("unknown option", {}, {"check", "%m", "--snm", "A7"}, 2, {"unknown option --snm"});
+    row("an option without its value", {}, {"check", "%m", "--snum"}, 2,
+        {"korvello-medium check: missing value after '--snum'\n"});
+    row("a flag given a value", {}, {"log", "%m", "--json=yes"}, 2,
+        {"unexpected value after '--json'"});
+    row("a single-dash word is a long option, -h is help", {}, {"log", "%m", "-snum", "A7", "-h"},
+        0, {"korvello-medium log MEDIUM [--snum S]"});
     row("missing medium", {}, {"check", "/nonexistent-medium"}, 3,
         {"/nonexistent-medium: no such folder"});
     row("a file where the medium's folder goes", {"file run/x"}, {"check", "%m/run/x"}, 3,

@@ -27,6 +27,13 @@ public:
     explicit Figures(const Options &options);
 
     static QStringList allSections();
+
+    // The bench's backups: one serial, one time stamp, any index.
+    static constexpr char kSerial[] = "BENCH";
+    static constexpr char kTimeStamp[] = "20260101000000";
+    // A backup's path in a device folder, without extension.
+    static QString archiveBase(const QString &deviceFolder, int index);
+
     // Runs the chosen sections; false after the first one that could not be
     // measured (its reason is on standard error).
     bool measure();

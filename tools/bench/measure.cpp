@@ -1,9 +1,11 @@
 #include "measure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include <cerrno>
@@ -201,6 +203,79 @@ double timeCall(int runs, const std::function<void()> &call)
         times.push_back(static_cast<double>(monotonicNs() - started) / 1e9);
     }
     return median(times);
+}
+
+QString secondsText(double seconds)
+{
+    if (seconds >= 1)
+        return QString::number(seconds, 'f', 2) + QStringLiteral(" s");
+    return QString::number(seconds * 1000, 'f', 1) + QStringLiteral(" ms");
+}
+
+QString mibText(double kib)
+{
+    // Rounded first, so that a tiny negative difference shows as 0.0.
+    double mib = std::round(kib / 1024 * 10) / 10;
+    if (mib == 0)
+        mib = 0;
+    return QString::number(mib, 'f', 1) + QStringLiteral(" MiB");
+}
+
+double medianWall(const std::vector<Run> &runs)
+{
+    std::vector<double> values;
+    for (const Run &run : runs)
+        values.push_back(run.wallSeconds);
+    return median(values);
+}
+
+double medianPeakKiB(const std::vector<Run> &runs)
+{
+    std::vector<double> values;
+    for (const Run &run : runs)
+        values.push_back(static_cast<double>(run.peakKiB));
+    return median(values);
+}
+
+Alternated alternate(const QStringList &korvello, const QStringList &reference, int runs,
+                     bool cold, const QString &outputFile)
+{
+    Alternated result;
+    for (int round = 0; round < runs; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool korvelloTurn = (turn == 0) == (round % 2 == 0);
+            const QStringList &command = korvelloTurn ? korvello : reference;
+            if (cold)
+                dropCaches();
+            const Run run = Measure::run(command, outputFile);
+            if (run.exitCode != 0 && result.failure.isEmpty())
+                result.failure = command.join(QLatin1Char(' ')) + QStringLiteral(": ")
+                                 + QString::fromLocal8Bit(run.output.right(400));
+            (korvelloTurn ? result.korvello : result.reference).push_back(run);
+        }
+    }
+    return result;
+}
+
+void readThrough(const QStringList &files)
+{
+    std::unique_ptr<char[]> buffer(new char[kMiB]);
+    for (const QString &file : files) {
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        while (::read(fd, buffer.get(), kMiB) > 0) {
+        }
+        ::close(fd);
+    }
+}
+
+QStringList filesIn(const QString &folder)
+{
+    QStringList files;
+    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name))
+        files << folder + QLatin1Char('/') + name;
+    return files;
 }
 
 } // namespace Measure

@@ -46,6 +46,37 @@ bool writeDataFile(const QString &path, std::int64_t bytes,
 // Seconds for one in-process call, median of `runs`.
 double timeCall(int runs, const std::function<void()> &call);
 
+constexpr qint64 kMiB = 1 << 20;
+constexpr qint64 kGiB = 1 << 30;
+
+// A time as the table shows it: seconds from 1 s up, else milliseconds.
+QString secondsText(double seconds);
+// A size in KiB as the table shows it, in MiB.
+QString mibText(double kib);
+
+// The medians of runs' wall-clock times and of their peak resident sizes.
+double medianWall(const std::vector<Run> &runs);
+double medianPeakKiB(const std::vector<Run> &runs);
+
+// A figure's runs beside its reference's.
+struct Alternated
+{
+    std::vector<Run> korvello;
+    std::vector<Run> reference;
+    QString failure;  // the first command that did not end with 0
+};
+
+// Runs both commands `runs` times each and swaps which goes first every
+// round, so whatever else the machine does falls on both alike. Cold: the
+// page cache is dropped before each run.
+Alternated alternate(const QStringList &korvello, const QStringList &reference, int runs,
+                     bool cold, const QString &outputFile);
+
+// Reads files once so that the runs after it find them in the page cache.
+void readThrough(const QStringList &files);
+// A folder's regular files in name order, as paths.
+QStringList filesIn(const QString &folder);
+
 } // namespace Measure
 
 #endif

@@ -7,8 +7,8 @@
 #include "platform.h"
 #include "utils.h"
 
+#include <QCommandLineParser>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonDocument>
 #include <QTextStream>
 
@@ -116,18 +116,8 @@ const char kCheckCodes[] =
 const char kCheckLaterCodes[]
     = "  4  with --strict: no job counted fails, but there are warnings\n";
 
-// Options of one command: name -> value; flags; positional arguments in order.
-struct Parsed
-{
-    QHash<QString, QString> options;
-    QStringList flags;
-    QStringList positional;
-    bool help = false;
-    QString error;
-};
-
-struct Command;
-Parsed parse(const QStringList &arguments, const Command &command);
+// One command's options and positional arguments, as Qt's parser read them.
+using Parsed = QCommandLineParser;
 
 int badArguments(QTextStream &err, const QString &command, const QString &error)
 {
@@ -165,9 +155,9 @@ bool isReadableFile(const QString &path)
 int onePath(const Parsed &parsed, QTextStream &err, const QString &command, const char *what,
             QString *path)
 {
-    if (parsed.positional.size() != 1)
+    if (parsed.positionalArguments().size() != 1)
         return badArguments(err, command, QStringLiteral("give exactly one %1").arg(what));
-    *path = parsed.positional.first();
+    *path = parsed.positionalArguments().first();
     const bool folder = QByteArray(what).endsWith("folder");
     if (folder ? isFolder(*path) : isReadableFile(*path))
         return kDone;
@@ -198,18 +188,18 @@ int prepare(const Parsed &parsed, QTextStream &out, QTextStream &err)
     if (const int code = onePath(parsed, err, command, "folder", &medium))
         return code;
     return finish(out, err, command,
-                  MediumWriter::prepare(medium, parsed.flags.contains(QStringLiteral("force"))));
+                  MediumWriter::prepare(medium, parsed.isSet(QStringLiteral("force"))));
 }
 
 int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
 {
     const QString command = QStringLiteral("pack-upgrade");
-    const QString output = parsed.options.value(QStringLiteral("output"));
-    if (parsed.positional.size() != (output.isEmpty() ? 1 : 0))
+    const QString output = parsed.value(QStringLiteral("output"));
+    if (parsed.positionalArguments().size() != (output.isEmpty() ? 1 : 0))
         return badArguments(err, command,
                             QStringLiteral("give exactly one medium folder or --output FILE"));
-    const QString version = parsed.options.value(QStringLiteral("version"));
-    const QString payload = parsed.options.value(QStringLiteral("payload"));
+    const QString version = parsed.value(QStringLiteral("version"));
+    const QString payload = parsed.value(QStringLiteral("payload"));
     if (version.isEmpty() || payload.isEmpty())
         return badArguments(err, command, QStringLiteral("--version and --payload are required"));
     if (MediumWriter::packageName(version).isEmpty())
@@ -219,13 +209,13 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
                                 .arg(MediumCheck::shown(version)));
     if (!isFolder(payload))
         return missing(err, command, payload, "folder");
-    const QString hook = parsed.options.value(QStringLiteral("hook"));
+    const QString hook = parsed.value(QStringLiteral("hook"));
     if (!hook.isEmpty() && !isReadableFile(hook))
         return missing(err, command, hook, "file");
     if (!output.isEmpty())
         return finish(out, err, command,
                       MediumWriter::packUpgradeTo(version, payload, output, hook));
-    const QString medium = parsed.positional.first();
+    const QString medium = parsed.positionalArguments().first();
     if (!isFolder(medium))
         return missing(err, command, medium, "folder");
     return finish(out, err, command, MediumWriter::packUpgrade(version, payload, medium, hook));
@@ -234,7 +224,7 @@ int packUpgrade(const Parsed &parsed, QTextStream &out, QTextStream &err)
 // --device-root, optional: a copy of a device's "/".
 int deviceRootOf(const Parsed &parsed, QTextStream &err, const QString &command, QString *root)
 {
-    *root = parsed.options.value(QStringLiteral("device-root"));
+    *root = parsed.value(QStringLiteral("device-root"));
     if (!root->isEmpty() && !isFolder(*root))
         return missing(err, command, *root, "folder");
     return kDone;
@@ -257,10 +247,10 @@ int info(const Parsed &parsed, QTextStream &out, QTextStream &err)
 // The jobs --job names; all three when it is not given. Empty on a bad name.
 QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
 {
-    if (!parsed.options.contains(QStringLiteral("job")))
+    if (!parsed.isSet(QStringLiteral("job")))
         return {std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs)};
     QVector<MediumCheck::Job> jobs;
-    const QString names = parsed.options.value(QStringLiteral("job"));
+    const QString names = parsed.value(QStringLiteral("job"));
     for (const QString &name : names.split(QLatin1Char(','))) {
         const auto *found = std::find_if(
             std::begin(MediumCheck::kJobs), std::end(MediumCheck::kJobs),
@@ -278,8 +268,7 @@ QVector<MediumCheck::Job> countedJobs(const Parsed &parsed, QString *error)
 QString serial(const Parsed &parsed)
 {
     const QString option = QStringLiteral("snum");
-    return parsed.options.contains(option) ? parsed.options.value(option)
-                                           : Platform::deviceSerial();
+    return parsed.isSet(option) ? parsed.value(option) : Platform::deviceSerial();
 }
 
 int showLog(const Parsed &parsed, QTextStream &out, QTextStream &err)
@@ -289,7 +278,7 @@ int showLog(const Parsed &parsed, QTextStream &out, QTextStream &err)
     if (const int code = onePath(parsed, err, command, "medium folder", &medium))
         return code;
     const MediumHistory::History history = MediumHistory::read(medium, serial(parsed));
-    if (parsed.flags.contains(QStringLiteral("json")))
+    if (parsed.isSet(QStringLiteral("json")))
         out << QString::fromUtf8(
             QJsonDocument(MediumHistory::toJson(history)).toJson(QJsonDocument::Indented));
     else
@@ -318,15 +307,15 @@ int check(const Parsed &parsed, QTextStream &out, QTextStream &err)
     if (!error.isEmpty())
         return badArguments(err, command, error);
     options.snum = serial(parsed);
-    options.versionKnown = parsed.options.contains(QStringLiteral("version-file"));
-    options.versionFile = parsed.options.value(QStringLiteral("version-file"));
+    options.versionKnown = parsed.isSet(QStringLiteral("version-file"));
+    options.versionFile = parsed.value(QStringLiteral("version-file"));
     if (options.versionKnown && !isReadableFile(options.versionFile))
         return missing(err, command, options.versionFile, "file");
     if (const int code = deviceRootOf(parsed, err, command, &options.deviceRoot))
         return code;
     const MediumCheck::Report report = MediumCheck::inspect(options);
-    const int code = checkExitCode(report, jobs, parsed.flags.contains(QStringLiteral("strict")));
-    if (!parsed.flags.contains(QStringLiteral("json"))) {
+    const int code = checkExitCode(report, jobs, parsed.isSet(QStringLiteral("strict")));
+    if (!parsed.isSet(QStringLiteral("json"))) {
         out << MediumCheck::render(report);
         return code;
     }
@@ -394,39 +383,33 @@ const Command *findCommand(const QString &name)
     return nullptr;
 }
 
-Parsed parse(const QStringList &arguments, const Command &command)
+// The command's own options, and -h/--help. Single-dash words read as long
+// options (-snum as --snum): the only short one is -h.
+void addOptions(Parsed &parser, const Command &command)
 {
-    Parsed parsed;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            parsed.help = true;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            parsed.positional << arg;
-            continue;
-        }
-        const int equals = arg.indexOf(QLatin1Char('='));
-        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-        if (arg.startsWith(QLatin1String("--")) && equals < 0 && command.flags.contains(name)) {
-            parsed.flags << name;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1String("--")) || !command.valueOptions.contains(name)) {
-            parsed.error = QStringLiteral("unknown option %1").arg(MediumCheck::shown(arg));
-            return parsed;
-        }
-        if (equals >= 0) {
-            parsed.options.insert(name, arg.mid(equals + 1));
-        } else if (i + 1 < arguments.size()) {
-            parsed.options.insert(name, arguments.at(++i));
-        } else {
-            parsed.error = QStringLiteral("%1 needs a value").arg(arg);
-            return parsed;
-        }
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    for (const QString &name : command.valueOptions)
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+    for (const QString &name : command.flags)
+        parser.addOption(QCommandLineOption(name));
+}
+
+// Qt's message in this tool's words: Qt names an unknown option without its
+// dashes and ends on a full stop ("Unknown option 'snm'."). A word reads as
+// a long option (-snm as --snm) and is named so; a letter keeps its one dash.
+QString parseError(const Parsed &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString name = unknown.first();
+        return QStringLiteral("unknown option %1%2")
+            .arg(QLatin1String(name.size() == 1 ? "-" : "--"), MediumCheck::shown(name));
     }
-    return parsed;
+    QString text = MediumCheck::shown(parser.errorText());
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text.left(1).toLower() + text.mid(1);
 }
 
 } // namespace
@@ -490,10 +473,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << "Try \"korvello-medium help\".\n";
         return kBadArguments;
     }
-    const Parsed parsed = parse(arguments.mid(1), *command);
-    if (!parsed.error.isEmpty())
-        return badArguments(err, first, parsed.error);
-    if (parsed.help) {
+    Parsed parsed;
+    addOptions(parsed, *command);
+    // Qt's parser takes the program's name first.
+    if (!parsed.parse(QStringList(QStringLiteral("korvello-medium")) + arguments.mid(1)))
+        return badArguments(err, first, parseError(parsed));
+    if (parsed.isSet(QStringLiteral("help"))) {
         out << commandHelp(first);
         return kDone;
     }

@@ -13,12 +13,10 @@ namespace DeviceFit {
 namespace {
 
 using DevicePaths::kVersionFile;
-// As the reference scripts keep them (DATA_DIR, MARGIN_KIB, their exit codes).
+// As the reference scripts keep them (DATA_DIR, MARGIN_KIB).
 const char kDataDir[] = "/data";
 const qint64 kMarginKib = 1024;
 const qint64 kKib = 1024;
-const int kConflict = 9;
-const int kRoom = 5;
 
 Refusal refuse(int exitCode, const QString &why)
 {

@@ -9,6 +9,13 @@
 // with the exit code the script gives it.
 namespace DeviceFit {
 
+// The reference scripts' exit codes for what they refuse before changing
+// anything: too little room, a package name or layout they do not take, a
+// conflict with what stands on the device.
+constexpr int kRoom = 5;
+constexpr int kPackageRefused = 7;
+constexpr int kConflict = 9;
+
 struct Refusal
 {
     int exitCode = 0; // 0: the script goes on

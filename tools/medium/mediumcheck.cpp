@@ -109,8 +109,10 @@ RestorePlan planRestore(const QString &medium, const QString &snum, const QStrin
     if (!deviceRoot.isEmpty())
         plan.device = DeviceFit::restoration(selection.chosenPath, deviceRoot);
     // Whatever keeps the script from running ends in the one restoration failure.
-    if (plan.script.state != ScriptState::Runnable || refusedByDevice(plan.script, plan.device))
+    if (plan.script.state != ScriptState::Runnable)
         plan.end = Restore::Failed;
+    else if (refusedByDevice(plan.script, plan.device))
+        plan.end = JobDecisions::restorationEnd(plan.device->exitCode);
     return plan;
 }
 
@@ -125,21 +127,21 @@ std::optional<JobEnds::Upgrade> upgradeEnd(const UpgradePlan &plan)
     if (plan.script.state != ScriptState::Runnable)
         return JobEnds::runnerEnd(plan.script.state, Upgrade::Upgraded);
     // The reference script writes the version it cuts from the package name,
-    // as the device cuts it: without one it refuses the package.
+    // as the device cuts it: without one it refuses the package. Its exit
+    // code then ends the job as the screen ends it.
     if (plan.script.reference && plan.packageVersion.isEmpty())
-        return Upgrade::Failed;
+        return JobDecisions::upgradeEnd(DeviceFit::kPackageRefused, false);
     if (refusedByDevice(plan.script, plan.device))
-        return Upgrade::Failed;
+        return JobDecisions::upgradeEnd(plan.device->exitCode, false);
     return std::nullopt;
 }
 
 // A layout the script does not take is refused before the device is looked at.
 DeviceFit::Refusal deviceRefusal(const QString &package, const QString &deviceRoot)
 {
-    const int kLayout = 7;
     const PackageInfo::Info info = PackageInfo::inspect(package, deviceRoot);
     if (!info.layoutError.isEmpty())
-        return DeviceFit::Refusal{kLayout, info.layoutError};
+        return DeviceFit::Refusal{DeviceFit::kPackageRefused, info.layoutError};
     return info.refusal;
 }
 

@@ -1,5 +1,7 @@
 #include "mediumcheck.h"
 
+#include "jobdecisions.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -96,7 +98,8 @@ QJsonObject restoreJson(const Report &report)
     for (const BackupCatalog::Candidate &candidate : plan.candidates)
         candidates.append(QJsonObject{{"file", candidate.fileName},
                                       {"index", candidate.index},
-                                      {"taken", candidate.fileName == plan.chosenFileName},
+                                      {"taken", JobDecisions::candidacy(candidate, plan.selection)
+                                                   == JobDecisions::Candidacy::Taken},
                                       {"reason", verdict(candidate, plan)}});
     job.insert("candidates", candidates);
     job.insert("restores", plan.chosenFileName.isEmpty()

@@ -171,17 +171,16 @@ void checkSerial(const Report &report, QStringList &warnings)
                         .arg(shown(others.join(QStringLiteral(", "))), shown(own));
 }
 
-// Files the device passes over without a word: names that look like a
-// package but are not of the form it lists.
+// Files the device passes over without a word: what looks like a package
+// but is not in the device's own listing (another name, or a link).
 void checkIgnoredPackages(const Report &report, QStringList &warnings)
 {
     const QStringList names = QDir(report.upgrade.folder)
                                   .entryList({QStringLiteral("*.tar")}, QDir::Files | QDir::Hidden);
     for (const QString &name : names) {
-        if (!QDir::match(QLatin1String(MediumLayout::kPackagePattern), name)
-            && !name.startsWith(QLatin1String("._")))
-            warnings << QStringLiteral("run/upgrade/%1: not taken; the device lists only names "
-                                       "of the form %2")
+        if (!report.upgrade.packages.contains(name) && !name.startsWith(QLatin1String("._")))
+            warnings << QStringLiteral("run/upgrade/%1: not taken; the device lists only files, "
+                                       "not links, of the form %2")
                             .arg(shown(name), QLatin1String(MediumLayout::kPackagePattern));
     }
 }
