@@ -247,7 +247,9 @@ read_layout() {
 # holds at least its files' bytes: the package's size, plus a block per
 # entry for the rounding, bounds what the upgrade needs.
 check_room() {
-    bytes=$(wc -c < "$1")
+    # The size from the directory entry: BusyBox's wc -c would read the
+    # whole file, one more pass over a slow stick.
+    bytes=$(stat -L -c %s "$1")
     need_kib=$((bytes / 1024 + entries * 4 + MARGIN_KIB))
     have_kib=$(df -Pk "$ROOT/" | awk 'NR == 2 { print $4 }')
     case $have_kib in
