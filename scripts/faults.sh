@@ -401,9 +401,11 @@ data_now() {
     if [ -d "$out/system/data" ]; then manifest "$out/system/data"; else echo missing; fi
 }
 
+# The package's hook leaves a mark of its own beside the payload, which no
+# package holds.
 software_now() {
     head -n 1 "$out/system/etc/version.cfg" 2>/dev/null
-    manifest "$out/system/opt"
+    manifest "$out/system/opt" | grep -v '^\./app/hooked '
 }
 
 software_of() {
@@ -598,7 +600,7 @@ run_case() {
     vm_wait "$pid" $((CASE_TIMEOUT - ($(date +%s) - started))) || ended=no
     read_back "$stick"
     check_end
-    say "case $case_number: $job, $fault${moment:+ during the $moment} (${hit:-}):" \
+    say "case $case_number: $job, $fault${moment:+ during the $moment}${hit:+ ($hit)}:" \
         "\"$end\" after $(($(date +%s) - started)) s"
     check_claim
     check_choice
