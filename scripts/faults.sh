@@ -49,6 +49,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 . device-vm/lib.sh
+# Where verdict.sh's read_note finds korvello-pictures.
 NATIVE_BUILD=build
 . device-vm/verdict.sh
 
@@ -375,11 +376,15 @@ aim_bad_sectors() {
             event=write_aio iotype=write
             ;;
         2)
-            set -- $(file_sectors "$1" "/run/data/data-$SNUM/data-$SNUM-20260102120000-2.tar")
+            where=$(file_sectors "$1" "/run/data/data-$SNUM/data-$SNUM-20260102120000-2.tar") \
+                || vm_die "the newest backup on $1 is not in one run of clusters"
+            set -- $where
             first=$1 last=$2 event=read_aio iotype=read
             ;;
         *)
-            set -- $(file_sectors "$1" /run/upgrade/update-V0002.tar)
+            where=$(file_sectors "$1" /run/upgrade/update-V0002.tar) \
+                || vm_die "the package on $1 is not in one run of clusters"
+            set -- $where
             first=$1 last=$2 event=read_aio iotype=read
             ;;
     esac
