@@ -4,7 +4,6 @@
 #include "mediumlayout.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <limits>
 
@@ -15,9 +14,25 @@ QStringList listArchives(const QString &folder)
     return MediaListing::listFiles(folder, QLatin1String(MediumLayout::kArchivePattern));
 }
 
+QStringList listArchives(const QStringList &regularFiles)
+{
+    return MediaListing::matching(regularFiles, QLatin1String(MediumLayout::kArchivePattern));
+}
+
+namespace {
+
+// The last component of a path, as text: QFileInfo would take the name to
+// the file system's bytes and back, for every archive of a listing.
+QString lastComponent(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
 QString baseName(const QString &fileName)
 {
-    const QString name = QFileInfo(fileName).fileName();
+    const QString name = lastComponent(fileName);
     const int dot = name.indexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
 }
@@ -41,10 +56,15 @@ int nextIndex(const QString &folder, bool *listedAny)
     if (!QDir(folder).exists())
         return 1;
     const QStringList archives = listArchives(folder);
+    if (listedAny)
+        *listedAny = !archives.isEmpty();
+    return nextIndexOf(archives);
+}
+
+int nextIndexOf(const QStringList &archives)
+{
     if (archives.isEmpty())
         return 1;
-    if (listedAny)
-        *listedAny = true;
     int best = 1;
     for (const QString &name : archives) {
         int index = 0;
@@ -66,7 +86,8 @@ namespace {
 // Pairs a listed archive with its side file by base name, as the device
 // does, so an upper-case extension or a "." inside the name is looked up
 // under a name that may not exist.
-Candidate hashCandidate(const QString &folder, const QString &fileName, int index)
+Candidate hashCandidate(const QString &folder, const QString &fileName, int index,
+                        const Hasher &hash)
 {
     Candidate candidate;
     candidate.fileName = fileName;
@@ -75,7 +96,7 @@ Candidate hashCandidate(const QString &folder, const QString &fileName, int inde
     const QString basePath = folder + QLatin1Char('/') + candidate.base;
     candidate.archivePath = basePath + QLatin1String(MediumLayout::kArchiveExtension);
     candidate.sideFilePath = basePath + QLatin1String(MediumLayout::kArchiveSideExtension);
-    candidate.digests = SideFile::check(candidate.archivePath, candidate.sideFilePath);
+    candidate.digests = hash(candidate.archivePath, candidate.sideFilePath);
     return candidate;
 }
 
@@ -83,22 +104,30 @@ Candidate hashCandidate(const QString &folder, const QString &fileName, int inde
 
 QString restoredFileName(const Selection &selection)
 {
-    return QFileInfo(selection.chosenPath).fileName();
+    return lastComponent(selection.chosenPath);
 }
 
 Selection selectNewestIntact(const QString &folder, const CandidateCallback &onHashed)
 {
+    if (!QDir(folder).exists())
+        return Selection();
+    const Hasher fromMedium = [](const QString &archivePath, const QString &sideFilePath) {
+        return SideFile::check(archivePath, sideFilePath);
+    };
+    return selectFrom(folder, listArchives(folder), fromMedium, onHashed);
+}
+
+Selection selectFrom(const QString &folder, const QStringList &archives, const Hasher &hash,
+                     const CandidateCallback &onHashed)
+{
     Selection selection;
-    selection.folderExists = QDir(folder).exists();
-    if (!selection.folderExists)
-        return selection;
-    const QStringList archives = listArchives(folder);
+    selection.folderExists = true;
     selection.listedAny = !archives.isEmpty();
     for (const QString &name : archives) {
         int index = 0;
         if (!readIndex(name, &index))
             continue;
-        const Candidate candidate = hashCandidate(folder, name, index);
+        const Candidate candidate = hashCandidate(folder, name, index, hash);
         if (onHashed)
             onHashed(candidate);
         // Strictly greater: an equal index keeps the earlier name (the

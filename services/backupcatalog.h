@@ -15,6 +15,8 @@ namespace BackupCatalog {
 
 // Archives of a device folder in list order (see MediaListing).
 QStringList listArchives(const QString &folder);
+// The same from the names of the folder's regular files, already read.
+QStringList listArchives(const QStringList &regularFiles);
 
 // The file name without folder, up to its first ".".
 QString baseName(const QString &fileName);
@@ -32,6 +34,8 @@ constexpr int kNoIndex = 0;
 // is listed, and kNoIndex when an archive already carries the largest 32-bit
 // index. *listedAny tells whether the folder held any listed archive.
 int nextIndex(const QString &folder, bool *listedAny = nullptr);
+// The same rule over a folder's archives in list order (1 for none).
+int nextIndexOf(const QStringList &archives);
 
 // One archive considered for restoration.
 struct Candidate
@@ -71,6 +75,16 @@ using CandidateCallback = std::function<void(const Candidate &)>;
 // and keeps the winner. Reads the medium only; creates and changes nothing.
 Selection selectNewestIntact(const QString &folder,
                              const CandidateCallback &onHashed = CandidateCallback());
+
+// Hashes one candidate: its archive and side file paths give the digests.
+using Hasher = std::function<SideFile::Check(const QString &archivePath,
+                                             const QString &sideFilePath)>;
+
+// The choice itself, over the archives of an existing folder in list order,
+// each candidate hashed by `hash`: selectNewestIntact with the medium's
+// reading taken out, so the rule can be run over many listings in memory.
+Selection selectFrom(const QString &folder, const QStringList &archives, const Hasher &hash,
+                     const CandidateCallback &onHashed = CandidateCallback());
 
 } // namespace BackupCatalog
 

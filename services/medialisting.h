@@ -12,6 +12,10 @@ namespace MediaListing {
 
 QStringList listFiles(const QString &folder, const QString &wildcard);
 
+// The same rule over names already read (the regular files of a folder, in
+// the folder's own order): the matching ones, in list order.
+QStringList matching(const QStringList &names, const QString &wildcard);
+
 } // namespace MediaListing
 
 #endif

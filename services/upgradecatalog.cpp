@@ -12,6 +12,11 @@ QStringList listPackages(const QString &folder)
     return MediaListing::listFiles(folder, QLatin1String(MediumLayout::kPackagePattern));
 }
 
+QStringList listPackages(const QStringList &regularFiles)
+{
+    return MediaListing::matching(regularFiles, QLatin1String(MediumLayout::kPackagePattern));
+}
+
 QString choosePackage(const QStringList &listing)
 {
     return listing.isEmpty() ? QString() : listing.last();
@@ -19,11 +24,19 @@ QString choosePackage(const QStringList &listing)
 
 PackageCheck checkPackage(const QString &folder, const QString &fileName)
 {
+    return checkPackage(folder, fileName, [](const QString &packagePath,
+                                             const QString &sideFilePath) {
+        return SideFile::check(packagePath, sideFilePath);
+    });
+}
+
+PackageCheck checkPackage(const QString &folder, const QString &fileName, const Hasher &hash)
+{
     PackageCheck check;
     check.fileName = fileName;
     check.path = folder + QLatin1Char('/') + fileName;
     check.sideFilePath = MediumLayout::packageSideFile(check.path);
-    check.digests = SideFile::check(check.path, check.sideFilePath);
+    check.digests = hash(check.path, check.sideFilePath);
     return check;
 }
 

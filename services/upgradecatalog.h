@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The rules that read the upgrade packages on a medium (laid out as
 // MediumLayout describes). No widget here: the upgrade screen and the
 // host-side medium tool use the same code, so the tool predicts exactly what
@@ -17,6 +19,8 @@ namespace UpgradeCatalog {
 // Package file names in list order (see MediaListing): regular files only,
 // "update-V*.tar" without regard to case, by lower-cased name.
 QStringList listPackages(const QString &folder);
+// The same from the names of the folder's regular files, already read.
+QStringList listPackages(const QStringList &regularFiles);
 
 // The package the device takes from a listing: the last name in order, with
 // no reading of version numbers (update-V1.9.tar wins over update-V1.10.tar).
@@ -35,6 +39,12 @@ struct PackageCheck
 };
 
 PackageCheck checkPackage(const QString &folder, const QString &fileName);
+
+// The same with the package and its side file hashed by `hash`, so the
+// pairing can be run over many listings in memory.
+using Hasher = std::function<SideFile::Check(const QString &packagePath,
+                                             const QString &sideFilePath)>;
+PackageCheck checkPackage(const QString &folder, const QString &fileName, const Hasher &hash);
 
 // The version cut from a package file name: after the first "update-",
 // before the last ".tar", both case-sensitive; empty when none.
