@@ -22,16 +22,13 @@ const char *const kWhy[] = {"taken", "twin", "unreadable", "no side file", "no d
                             "digests differ", "index 0", "same index later", "older"};
 const QString kStamp = QStringLiteral("20260101");
 
-// check's note when the medium decides the job; empty when its script runs.
-QString predicted(const MediumCheck::Report &report, MediumCheck::Job job)
+// Said after a step's decision when check predicts another end (the note
+// when the medium decides the job, none when its script runs) or `alsoAgrees` fails.
+QStringList differs(const MediumCheck::Report &check, MediumCheck::Job job, const QString &note,
+                    bool alsoAgrees)
 {
-    const MediumCheck::Outcome outcome = MediumCheck::outcome(report, job);
-    return outcome.decided ? outcome.note : QString();
-}
-
-// Said after what a step decided when check predicts otherwise.
-QStringList differs(bool agrees)
-{
+    const MediumCheck::Outcome outcome = MediumCheck::outcome(check, job);
+    const bool agrees = (outcome.decided ? outcome.note : QString()) == note && alsoAgrees;
     return agrees ? QStringList() : QStringList{"check differs"};
 }
 
@@ -51,9 +48,9 @@ QStringList numbering(const QString &medium, const QString &snum, const MediumCh
         index = BackupCatalog::nextIndex(MediumLayout::deviceFolder(medium, snum));
         end = JobDecisions::indexEnd(index);
     }
-    const bool agrees = predicted(check, MediumCheck::Job::Backup) == noteOf(end)
-                        && (end || check.backup.nextIndex == index);
-    return QStringList{end ? noteOf(end) : QString::number(index)} + differs(agrees);
+    return QStringList{end ? noteOf(end) : QString::number(index)}
+           + differs(check, MediumCheck::Job::Backup, noteOf(end),
+                     end || check.backup.nextIndex == index);
 }
 
 // The files the backup named itself (index 1), checked after its script.
@@ -75,9 +72,9 @@ QStringList choice(const QString &medium, const MediumCheck::Report &check)
               [&candidates](const BackupCatalog::Candidate &each) { candidates << each; });
     const std::optional<JobEnds::Restore> end = JobDecisions::choiceEnd(state, selection);
     const QString restored = end ? QString() : BackupCatalog::restoredFileName(selection);
-    const bool agrees = predicted(check, MediumCheck::Job::Restore) == noteOf(end)
-                        && check.restore.restoredFileName == restored;
-    QStringList said = QStringList{end ? noteOf(end) : restored} + differs(agrees);
+    QStringList said = QStringList{end ? noteOf(end) : restored}
+                       + differs(check, MediumCheck::Job::Restore, noteOf(end),
+                                 check.restore.restoredFileName == restored);
     for (const BackupCatalog::Candidate &each : candidates) {
         const JobDecisions::Candidacy why = JobDecisions::candidacy(each, selection);
         if (why > JobDecisions::Candidacy::TakenAsTwin && why != JobDecisions::Candidacy::Older)
@@ -93,21 +90,21 @@ QStringList package(const TestDevice &device, const QByteArray &after,
 {
     const QString folder = MediumLayout::packageFolder(device.medium());
     const FolderState state = MediumLayout::folderState(device.medium(), folder);
-    const QStringList listing
+    const QStringList names
         = state == FolderState::Exists ? UpgradeCatalog::listPackages(folder) : QStringList();
-    const QString taken = UpgradeCatalog::choosePackage(listing);
+    const QString taken = UpgradeCatalog::choosePackage(names);
     const UpgradeCatalog::PackageCheck sum = UpgradeCatalog::checkPackage(folder, taken);
-    QString end = noteOf(JobDecisions::packageEnd(state, listing, taken.isEmpty() ? nullptr : &sum));
+    QString end = noteOf(JobDecisions::packageEnd(state, names, taken.isEmpty() ? nullptr : &sum));
     const QString installed = UpgradeCatalog::sameVersion(taken, Utils::ReadVersionFromFile());
     if (end.isEmpty() && !installed.isEmpty())
         end = Texts::note(JobEnds::Upgrade::AlreadyLatest, installed);
-    const bool agrees
-        = predicted(check, MediumCheck::Job::Upgrade) == end && check.upgrade.taken == taken;
+    const QStringList checked
+        = differs(check, MediumCheck::Job::Upgrade, end, check.upgrade.taken == taken);
     if (end.isEmpty() && !after.isNull())
         device.writeVersionFile(after);
     const QString named = UpgradeCatalog::sameVersion(taken, Utils::ReadVersionFromFile());
     return QStringList{taken, end.isEmpty() ? noteOf(JobDecisions::upgradeEnd(0, !named.isEmpty()))
-                                            : end} + differs(agrees);
+                                            : end} + checked;
 }
 
 } // namespace
@@ -152,8 +149,6 @@ void TestDecisions::decisions_data()
         Medium().file("run/data/data-A7"), {noFolder});
     row("backup: run/data leads off the medium", Numbering,
         Medium().link("run/data", Medium::Elsewhere), {noFolder});
-    row("backup: run/data a dangling link", Numbering, Medium().link("run/data", Medium::Nowhere),
-        {noFolder});
     row("backup: a serial that climbs off the medium", Numbering, {}, {noFolder}, {},
         "../../../../../../elsewhere/x");
     row("backup: a serial that climbs out of run/data", Numbering, {}, {noFolder}, {},
@@ -162,21 +157,15 @@ void TestDecisions::decisions_data()
     const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
     const QString missing = QStringLiteral("備份失敗 ：備份檔不存在");
     const QString base = "run/data/data-A7/data-A7-" + kStamp + "-1";
-    auto verified = [&row](const char *name, const Medium &medium, const QString &note) {
-        row(name, Verification, medium, {note});
-    };
-    verified("verify: good", Medium().backup(kStamp, 1), " 備份成功 ");
-    verified("verify: nothing written", {}, missing);
-    verified("verify: another index written", Medium().backup(kStamp, 99), missing);
-    verified("verify: only the side file", Medium().backup(kStamp, 1, Spoil::SideFileOnly),
-             missing);
-    verified("verify: no side file", Medium().backup(kStamp, 1, Spoil::NoSideFile),
-             "備份失敗 ：備份檔MD5不不存在");
-    verified("verify: wrong digest", Medium().backup(kStamp, 1, Spoil::WrongDigest), mismatch);
-    verified("verify: upper-case digest", Medium().backup(kStamp, 1, Spoil::UpperDigest),
-             mismatch);
-    verified("verify: unreadable archive, empty side file",
-             Medium().dir(base + ".tar").file(base + ".md5", ""), mismatch);
+    row("verify: good", Verification, Medium().backup(kStamp, 1), {" 備份成功 "});
+    row("verify: nothing written", Verification, {}, {missing});
+    row("verify: another index written", Verification, Medium().backup(kStamp, 99), {missing});
+    row("verify: no side file", Verification, Medium().backup(kStamp, 1, Spoil::NoSideFile),
+        {"備份失敗 ：備份檔MD5不不存在"});
+    row("verify: wrong digest", Verification, Medium().backup(kStamp, 1, Spoil::WrongDigest),
+        {mismatch});
+    row("verify: unreadable archive, empty side file", Verification,
+        Medium().dir(base + ".tar").file(base + ".md5", ""), {mismatch});
 
     const Medium two = Medium().backup("1", 1).backup("2", 2, Spoil::DigestAlone);
     auto third = [&two](Spoil spoil) { return Medium(two).backup("3", 3, spoil); };
@@ -188,14 +177,8 @@ void TestDecisions::decisions_data()
         {second, "3 digests differ"});
     row("restore: newest without side file", Choice, third(Spoil::NoSideFile),
         {second, "3 no side file"});
-    row("restore: newest cut short", Choice, third(Spoil::Truncated),
-        {second, "3 digests differ"});
-    row("restore: newest side file a FIFO", Choice, third(Spoil::Fifo),
-        {second, "3 no digest"});
     row("restore: newest side file a link off the medium", Choice, third(Spoil::OffMedium),
         {second, "3 no digest"});
-    row("restore: newest side file CR LF, then UTF-16", Choice, third(Spoil::CrLf)
-        .backup("4", 4, Spoil::Utf16), {"data-A7-4-4.tar"});
     row("restore: a name that is not UTF-8", Choice, third(Spoil::None).backup(stray, 4),
         {"data-A7-" + stray + "-4.tar"});
     row("restore: equal index, earlier time stamp", Choice, Medium().backup("5", 4)
@@ -232,8 +215,6 @@ void TestDecisions::decisions_data()
     upgrade("upgrade: version after the first update-, before the last .tar", Medium()
             .package("update-V1-update-V2.tar.tar").version("V1-update-V2.tar\n"), {},
             "update-V1-update-V2.tar.tar", "已經是最新版本: V1-update-V2.tar");
-    upgrade("upgrade: device newer, no ordering", Medium().package(v2).version("V3.0\n"),
-            "V2.0\n", v2, done);
     upgrade("upgrade: version not rewritten", Medium(v1).package(v2), {}, v2, unchanged);
     upgrade("upgrade: version file without line feed", Medium(v1).package(v2), "V2.0", v2,
             unchanged);
@@ -252,8 +233,6 @@ void TestDecisions::decisions_data()
             "V1\n", "update-V1.tar", done);
     upgrade("upgrade: last one wrong, earlier one right", Medium(v1).package("update-V1.tar")
             .package("update-V2.tar", Spoil::WrongDigest), {}, "update-V2.tar", bad);
-    upgrade("upgrade: upper-case digest", Medium(v1).package("update-V2.tar", Spoil::UpperDigest),
-            {}, "update-V2.tar", bad);
     upgrade("upgrade: side file a link off the medium", Medium(v1)
             .package("update-V2.tar", Spoil::OffMedium), {}, "update-V2.tar", bad);
     upgrade("upgrade: run/upgrade leads off the medium", Medium(v1)

@@ -92,34 +92,14 @@ void layScript(const TestDevice &device, const QString &path, ScriptFile file)
         QFile::setPermissions(path, kExecutable);
 }
 
-// Writes `size` bytes of `fill` without holding them all.
-void writeRepeated(const QString &path, char fill, qint64 size)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    const QByteArray block(1 << 20, fill);
-    for (qint64 left = size; left > 0; left -= block.size())
-        file.write(block.constData(), qMin<qint64>(left, block.size()));
-}
-
 // The side file's text as `spoil` has it, from md5sum's line.
 QByteArray spoiltLine(const QByteArray &line, Spoil spoil)
 {
-    switch (spoil) {
-    case Spoil::WrongDigest:
-        return "0123456789abcdef0123456789abcdef  x\n";
-    case Spoil::UpperDigest:
-        return line.toUpper();
-    case Spoil::DigestAlone:
-        return line.left(32);
-    case Spoil::CrLf:
-        return line.trimmed() + "\r\n";
-    case Spoil::Utf16:
-        return QTextCodec::codecForName("UTF-16LE")
-            ->fromUnicode(QChar(QChar::ByteOrderMark) + QString::fromLatin1(line));
-    default:
-        return line;
-    }
+    const QByteArray texts[] = {
+        line, "0123456789abcdef0123456789abcdef  x\n", line.toUpper(), line.left(32),
+        line.trimmed() + "\r\n", QTextCodec::codecForName("UTF-16LE")->fromUnicode(
+                                      QChar(QChar::ByteOrderMark) + QString::fromLatin1(line))};
+    return spoil <= Spoil::Utf16 ? texts[int(spoil)] : line;
 }
 
 // What stands in the side file's place instead.
@@ -140,7 +120,7 @@ void replaceSideFile(const TestDevice &device, const QString &side, Spoil spoil)
     else if (spoil == Spoil::Nul1GiB)
         QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(1) << 30); // sparse
     else if (spoil == Spoil::X150MiB)
-        writeRepeated(side, 'x', Q_INT64_C(150) << 20);
+        QProcess::execute("sh", {"-c", "head -c 150M /dev/zero | tr '\\000' x > \"$0\"", side});
 }
 
 // An archive or package with its side file, then spoilt.
@@ -221,16 +201,6 @@ QString TestDevice::writeScript(const QString &path, const QString &body) const
     return path;
 }
 
-QString TestDevice::writeRecordingScript(const QString &name, int exitCode,
-                                         const QString &body) const
-{
-    const QString record = QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1'\n"
-                                          "b=\"$4/data-$1/data-$1-$2-$3\"\n")
-                               .arg(root() + QStringLiteral("/args-") + name);
-    return writeScript(runDir() + QLatin1Char('/') + name,
-                       record + body + QStringLiteral("\nexit %1").arg(exitCode));
-}
-
 QStringList TestDevice::recordedArguments(const QString &scriptName) const
 {
     QFile file(root() + QStringLiteral("/args-") + scriptName);
@@ -309,9 +279,12 @@ Medium &Medium::script(Job job, const Script &script)
     return then([=](const TestDevice &device, const QString &) {
         if (script.file != ScriptFile::Recording)
             return layScript(device, device.runDir() + '/' + name, script.file);
-        QString body = script.body.join(QLatin1Char('\n'));
-        device.writeRecordingScript(name, script.exitCode,
-                                    body.replace(QLatin1String("%v"), device.versionFile()));
+        // Records its arguments, one per line, where recordedArguments() reads them.
+        const QString record = "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + device.root()
+                               + "/args-" + name + "'\nb=\"$4/data-$1/data-$1-$2-$3\"\n";
+        device.writeScript(device.runDir() + '/' + name,
+                           (record + script.body.join('\n') + "\nexit %1").arg(script.exitCode)
+                               .replace(QLatin1String("%v"), device.versionFile()));
     });
 }
 
@@ -339,9 +312,9 @@ Medium &Medium::package(const QString &fileName, Spoil spoil)
     });
 }
 
-Medium &Medium::version(const QByteArray &content)
+Medium &Medium::version(const QByteArray &text)
 {
-    return then([=](const TestDevice &device, const QString &) { device.writeVersionFile(content); });
+    return then([=](const TestDevice &device, const QString &) { device.writeVersionFile(text); });
 }
 
 Medium &Medium::at(const QString &path, const PathStep &make)
@@ -364,16 +337,9 @@ Medium &Medium::dir(const QString &path)
     return at(path, [](const TestDevice &, const QString &to) { QDir().mkpath(to); });
 }
 
-Medium &Medium::fifo(const QString &path)
+Medium &Medium::link(const QString &path, const QString &target)
 {
-    return at(path, [](const TestDevice &, const QString &to) {
-        mkfifo(QFile::encodeName(to).constData(), 0644);
-    });
-}
-
-Medium &Medium::link(const QString &path, const QString &absoluteTarget)
-{
-    return at(path, [=](const TestDevice &, const QString &to) { QFile::link(absoluteTarget, to); });
+    return at(path, [=](const TestDevice &, const QString &to) { QFile::link(target, to); });
 }
 
 // The device's root holds elsewhere/ and nothing named "nowhere".

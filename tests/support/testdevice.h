@@ -37,10 +37,6 @@ public:
     QString writeFile(const QString &path, const QByteArray &content) const;
     // Writes an executable "#!/bin/sh" script with the given body.
     QString writeScript(const QString &path, const QString &body) const;
-    // A script at medium/run/<name> that records its arguments, one per line,
-    // runs `body` and exits with `exitCode`.
-    QString writeRecordingScript(const QString &name, int exitCode = 0,
-                                 const QString &body = QString()) const;
     // The arguments the script received, or an empty list when it never ran.
     QStringList recordedArguments(const QString &scriptName) const;
 
@@ -50,33 +46,31 @@ public:
     // korvello-medium check's report on the medium, run as the command line
     // runs it with these options; a non-zero exit code leads it.
     QString checkReport(const QString &snum, const QStringList &options = {}) const;
-
-    // Lays out what `medium` describes for the serial `snum`.
     void lay(const Medium &medium, const QString &snum) const;
 
 private:
     QTemporaryDir mDir;
 };
 
-// The words a test medium is described in, one enum per vocabulary: a
-// misspelt form is a compile error, never a silently different medium.
+// A test medium's words, an enum per vocabulary: a misspelt form does not
+// compile, where it could lay a silently different medium.
 using Job = MediumLayout::Script;
 
-// How an archive or package and its side file (by md5sum) are spoilt.
+// How an archive or package and its side file (by md5sum) are spoilt: the
+// side file's text, something in its place, or the data.
 enum class Spoil {
-    None, WrongDigest, UpperDigest, DigestAlone, CrLf, Utf16, // the side file's text
-    NoSideFile, SideFileOnly, Truncated,
-    Fifo, DevZero, KernelFile, OffMedium, Nul1GiB, X150MiB, // in the side file's place
+    None, WrongDigest, UpperDigest, DigestAlone, CrLf, Utf16, NoSideFile, SideFileOnly,
+    Truncated, Fifo, DevZero, KernelFile, OffMedium, Nul1GiB, X150MiB,
     Dataless,  // the data's ".tar" a link to /dev/zero
     LinkedOff, // the data a link to a copy off the medium
     Folder,    // a folder by the data's name, nothing else
 };
 
-// What a recording script does after recording its arguments; $b is the
-// backup its job asked for, without extension.
+// What a recording script does after recording its arguments, for the
+// backup its job asked for.
 enum class Does {
     Archive, SideFile, FifoSum,
-    Flood1GiB, // on standard output, then:
+    Flood1GiB, // of standard output, then:
     Flood,     // 20 MB ending in "last" on standard output, 150 MB on the error channel
     Talk,      // a few lines, one with a NUL byte; reads its input
     Killed,
@@ -85,8 +79,7 @@ enum class Does {
 enum class ScriptFile {
     Recording, // records its arguments: Script::exits()
     Missing, NotExecutable, CrLf, BadInterpreter, NullInterpreter, ElfJunk, Folder,
-    Reference, // the reference script byte for byte
-    Edited,    // the reference script with DATA_DIR=/srv1, the same size
+    Reference, Edited, // the reference script; with DATA_DIR=/srv1, the same size
 };
 
 struct Script
@@ -94,8 +87,7 @@ struct Script
     Script(ScriptFile file) : file(file) {}
     static Script exits(int code);
     Script writes(Does does) const;
-    Script setsVersion(const QString &version) const; // as its one line into the version file
-
+    Script setsVersion(const QString &version) const; // as the version file's one line
     ScriptFile file;
     int exitCode = 0;
     QStringList body;
@@ -112,12 +104,11 @@ public:
     Medium &backup(const QString &stamp, qint64 index, Spoil spoil = Spoil::None);
     Medium &backupNamed(const QString &fileName, Spoil spoil = Spoil::None);
     Medium &package(const QString &fileName, Spoil spoil = Spoil::None);
-    Medium &version(const QByteArray &content);
+    Medium &version(const QByteArray &text);
     Medium &file(const QString &path, const QByteArray &content = "x");
     Medium &dir(const QString &path);
-    Medium &fifo(const QString &path);
     Medium &link(const QString &path, Off target);
-    Medium &link(const QString &path, const QString &absoluteTarget);
+    Medium &link(const QString &path, const QString &target); // an absolute path
     Medium &lay(const Medium &after); // another medium's steps after these
 
 private:
