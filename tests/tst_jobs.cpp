@@ -1,10 +1,10 @@
-// The three jobs, row by row: what is on the medium, what the script does,
-// the note the job ends on, what the script was given and what the tool
-// logged of it. Each row runs through the screen's start button, its
-// automatic start (then on to the reboot), or the real tool (korvello-sim, a
-// child with a time limit: a medium that could hang or flood the tool is
-// never run in this process). korvello-medium's check reads the same medium
-// first and must predict what the screen showed.
+// What only the screens do, row by row: the notes in order, the start, the
+// delays, the countdown and the reboot, the runner's own notes, what the
+// script was given and the tool logged. Each row runs through the start
+// button, the automatic start (on to the reboot), or the real tool
+// (korvello-sim, a child with a time limit: a medium that could hang or flood
+// the tool never runs in this process). korvello-medium's check reads the
+// medium first and must predict the end. tst_decisions tables the decisions.
 
 #include "databackupview.h"
 #include "datarecoverview.h"
@@ -136,14 +136,13 @@ qint64 writtenAt(const Transcript &transcript, const QString &text)
     return -1;
 }
 
-// The real tool as the device starts it; its transcript is what it printed.
-Transcript runSimulator(const TestDevice &device, int job, bool *timedOut)
+// The real tool as the device starts it, up to its countdown; its transcript
+// is what it printed.
+Transcript collectSimulator(QProcess &sim, bool *timedOut)
 {
-    QProcess sim;
-    const QString output = TestSupport::runChild(
-        sim, QStringLiteral(KORVELLO_SIM_BIN),
-        {"--root", device.root(), "-platform", "offscreen", "-c", QString::number(job)},
-        "second line: " + kFirstTick, kJobLimitMs, timedOut);
+    const QString until = "second line: " + kFirstTick;
+    QString output = TestSupport::runChild(sim, QString(), {}, until, kJobLimitMs, timedOut);
+    output.truncate(output.indexOf(until) + until.size());
     Transcript transcript;
     transcript.log = output.split(QLatin1Char('\n'));
     static const QRegularExpression noteLine(QStringLiteral("^korvello-sim: note: (.*)$"),
@@ -187,6 +186,44 @@ QStringList listing(const QString &folder)
     return names;
 }
 
+// A row's medium, laid and read by check before its job runs.
+struct Row
+{
+    TestDevice device;
+    QStringList elsewhere; // what lay off the medium
+    QString handed;
+    QString prediction;
+    QString before; // the time stamp when the job started
+    QProcess sim;   // the real tool, for a sim row
+};
+
+std::unique_ptr<Row> prepare(int job, const Medium &medium, const QVariant &serial)
+{
+    auto row = std::make_unique<Row>();
+    row->device.lay(medium, serial.toString());
+    row->elsewhere = listing(row->device.elsewhere());
+    row->prediction = predicted(row->device, job, serial.toString(), &row->handed);
+    TestSupport::setSerial(serial);
+    // As under the simulator: the reference scripts keep to the device's root.
+    qputenv("KORVELLO_SIM_ROOT", row->device.root().toLocal8Bit());
+    row->before = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+    return row;
+}
+
+// The sim rows' children start as the table is read and run beside the
+// in-process rows, which mostly wait out the screens' delays.
+std::map<QString, std::unique_ptr<Row>> sSimRows;
+
+void startSimulator(const char *name, int job, const Medium &medium, const QVariant &serial)
+{
+    std::unique_ptr<Row> row = prepare(job, medium, serial);
+    row->sim.setProcessChannelMode(QProcess::MergedChannels);
+    TestSupport::startExecutable(row->sim, QStringLiteral(KORVELLO_SIM_BIN),
+                                 {"--root", row->device.root(), "-platform", "offscreen", "-c",
+                                  QString::number(job)});
+    sSimRows[QLatin1String(name)] = std::move(row);
+}
+
 } // namespace
 
 class TestJobs : public QObject
@@ -197,6 +234,7 @@ private slots:
     void init();
     void jobs_data();
     void jobs();
+    void cleanupTestCase();
 
 private:
     static void checkTiming(const Transcript &transcript, int job, bool automatic, bool counted);
@@ -207,20 +245,27 @@ void TestJobs::init()
     TestSupport::resetRebootCount();
 }
 
+void TestJobs::cleanupTestCase()
+{
+    sSimRows.clear();
+}
+
 void TestJobs::jobs_data()
 {
     QTest::addColumn<int>("job");             // the control value: 1 backup, 2 restore, 3 upgrade
-    QTest::addColumn<QStringList>("medium");  // as TestDevice::lay reads it
+    QTest::addColumn<Medium>("medium");
     QTest::addColumn<QString>("note");        // the note the job ends on
     QTest::addColumn<QStringList>("given");   // to the script; empty: it never ran
     QTest::addColumn<QString>("start");       // button, auto or sim
     QTest::addColumn<QVariant>("serial");     // null: snum unset
     QTest::addColumn<QStringList>("logged");  // each in a line of the log; "!": in none
     QTest::addColumn<QStringList>("last");    // auto: the second line after the count
-    auto row = [](const char *name, int job, const QStringList &medium, const QString &note,
+    auto row = [](const char *name, int job, const Medium &medium, const QString &note,
                   const QStringList &given, const QString &start = "button",
                   const QVariant &serial = QStringLiteral("A7"),
                   const QStringList &logged = QStringList(), const QStringList &last = {}) {
+        if (start == "sim")
+            startSimulator(name, job, medium, serial);
         QTest::newRow(name) << job << medium << note << given << start << serial << logged
                             << last;
     };
@@ -230,239 +275,127 @@ void TestJobs::jobs_data()
     const QStringList unstartedLog = {"Error: Failed to start script -"};
     const QString busy = QStringLiteral("數據備份中，請稍後...");
     const QString good = QStringLiteral(" 備份成功 ");
-    const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
-    const QString missing = QStringLiteral("備份失敗 ：備份檔不存在");
     const QString folderFailed = QStringLiteral("創建備份檔夾失敗");
     auto backup = [](const char *index, const char *serial = "A7") {
         return QStringList{serial, "%stamp", index, "%data"};
     };
-    const QStringList exit3 = {"script backup 3"};
-    const QStringList goodScript = {"script backup 0 good"};
+    auto backupScript = [](const Script &script) { return Medium().script(Job::Backup, script); };
+    const Script archives = Script::exits(0).writes(Does::Archive);
+    const Medium goodScript = backupScript(archives.writes(Does::SideFile));
+    const Medium exit3 = backupScript(Script::exits(3));
 
     row("backup: first on an empty medium", 1, goodScript, good, backup("1"), "auto", "A7",
         {"===  runBackupSH   \"%run/backup_script.sh\""}, pullUsb);
     // With a history, so that check's lastRun meets the schema too.
-    row("backup: highest index + 1", 1, exit3 + QStringList{"backup 20240101000000 1",
-        "backup 20240102000000 5", "backup 20240103000000 3",
-        "file run/log/A7.log 2026-12-06T05:00:00Z\\tbackup\\t3\\tmissing\\t0\\t1\\tA7\\n"}, busy,
+    row("backup: highest index + 1", 1, Medium(exit3).backup("1", 1).backup("2", 5).backup("3", 3)
+        .file("run/log/A7.log", "2026-12-06T05:00:00Z\tbackup\t3\tmissing\t0\t1\tA7\n"), busy,
         backup("6"));
-    row("backup: upper case counts; side files, folders, links do not", 1, exit3 + QStringList{
-        "backup DATA-A7-20240101000000-4.TAR", "file run/data/data-A7/data-A7-x-7.md5",
-        "dir run/data/data-A7/data-A7-x-8.tar", "link run/data/data-A7/data-A7-x-9.tar %else"},
-        busy, backup("5"));
-    row("backup: no 32-bit index, never below 2", 1, exit3 + QStringList{"backup 2024 x",
-        "backup 2024 0", "backup 2024 2147483648", "backup data-A7-5-.tar"}, busy, backup("2"));
-    row("backup: serial with -", 1, exit3 + QStringList{"backup 2024 4"}, busy,
-        backup("5", "A-7"), "button", "A-7");
-    row("backup: serial with . cuts the name", 1, exit3 + QStringList{"backup 2024 7"}, busy,
-        backup("2", "1.2"), "button", "1.2");
-    row("backup: serial unset", 1, exit3 + QStringList{"backup 2024 3"}, busy,
-        backup("4", ""), "button", QVariant());
-    row("backup: largest index taken", 1, goodScript + QStringList{"backup 2024 2147483647"},
-        "備份失敗", {});
-    row("backup: a file where the device folder goes", 1, goodScript + QStringList{
-        "file run/data/data-A7"}, folderFailed, {});
-    row("backup: run/data leads off the medium", 1, goodScript + QStringList{
-        "link run/data %else"}, folderFailed, {}, "sim");
-    row("backup: run/data a dangling link", 1, goodScript + QStringList{
-        "link run/data %root/nowhere"}, folderFailed, {}, "sim");
-    row("backup: a serial that climbs off the medium", 1, goodScript, folderFailed, {}, "button",
-        "../../../../../../elsewhere/x");
-    row("backup: a serial that climbs out of run/data", 1, goodScript, folderFailed, {}, "button",
-        "../../../x");
-    row("backup: script missing", 1, {"script backup missing"}, "備份腳本不存在", {}, "button",
-        "A7", missingLog);
-    row("backup: script not executable", 1, {"script backup noexec"}, "備份腳本不可運行", {},
-        "button", "A7", noexecLog);
-    row("backup: script saved with CR LF", 1, {"script backup crlf"}, "備份腳本運行失敗", {},
-        "sim", "A7", unstartedLog);
-    row("backup: interpreter not executable", 1, {"script backup nullinterpreter"},
-        "備份腳本運行失敗", {}, "button", "A7", unstartedLog);
-    row("backup: junk after an ELF header", 1, {"script backup elfjunk"}, "備份腳本運行失敗", {},
-        "button", "A7", unstartedLog);
-    row("backup: a folder for a script", 1, {"script backup dir"}, "備份腳本運行失敗", {},
-        "button", "A7", unstartedLog);
-    row("backup: script a link off the medium", 1, {"link run/backup_script.sh /bin/true"},
-        "備份腳本不存在", {}, "button", "A7", missingLog);
-    row("backup: exit 0, nothing written", 1, {"script backup 0"}, missing, backup("1"));
-    row("backup: another index written", 1, {"script backup 0 otherindex good"}, missing,
-        backup("1"));
-    row("backup: no side file", 1, {"script backup 0 archive"}, "備份失敗 ：備份檔MD5不不存在",
-        backup("1"));
-    row("backup: wrong digest", 1, {"script backup 0 archive wrongsum"}, mismatch, backup("1"));
-    row("backup: upper-case digest", 1, {"script backup 0 archive uppersum"}, mismatch,
-        backup("1"));
-    row("backup: unreadable archive, empty side file", 1, {"script backup 0 unreadable"},
-        mismatch, backup("1"));
-    row("backup: side file a FIFO", 1, {"script backup 0 archive fifosum"}, mismatch,
-        backup("1"), "sim");
-    row("backup: side file in UTF-16", 1, {"script backup 0 archive utf16sum"}, good,
-        backup("1"));
+    row("backup: serial unset", 1, Medium(exit3).backup("2024", 3), busy, backup("4", ""),
+        "button", QVariant());
+    row("backup: run/data leads off the medium", 1,
+        Medium(goodScript).link("run/data", Medium::Elsewhere), folderFailed, {}, "sim");
+    row("backup: script missing", 1, backupScript(ScriptFile::Missing), "備份腳本不存在", {},
+        "button", "A7", missingLog);
+    row("backup: script not executable", 1, backupScript(ScriptFile::NotExecutable),
+        "備份腳本不可運行", {}, "button", "A7", noexecLog);
+    const std::pair<const char *, ScriptFile> unstartable[] = {
+        {"backup: script saved with CR LF", ScriptFile::CrLf},
+        {"backup: interpreter not executable", ScriptFile::NullInterpreter},
+        {"backup: junk after an ELF header", ScriptFile::ElfJunk}};
+    for (const auto &script : unstartable)
+        row(script.first, 1, backupScript(script.second), "備份腳本運行失敗", {}, "button", "A7",
+            unstartedLog);
+    row("backup: script a link off the medium", 1,
+        Medium().link("run/backup_script.sh", "/bin/true"), "備份腳本不存在", {}, "button", "A7",
+        missingLog);
+    row("backup: side file a FIFO", 1, backupScript(archives.writes(Does::FifoSum)),
+        "備份失敗 ：備份檔校驗錯誤", backup("1"), "sim");
     // Of a flood only the head and the tail are logged, with a marker between.
-    row("backup: a flood of output", 1, {"script backup 0 flood good"}, good, backup("1"), "sim",
-        "A7", {"Standard Output:  [cut: 20000006 bytes in all]", "Standard Output:  \"last\"",
-               "\" [cut: 150000000 bytes in all] \"\\x00"});
-    row("backup: 1 GiB of output", 1, {"script backup 0 flood1g good"}, good, backup("1"), "sim");
+    row("backup: a flood of output, 1 GiB and more", 1, backupScript(Script::exits(0)
+        .writes(Does::Flood1GiB).writes(Does::Flood).writes(Does::Archive).writes(Does::SideFile)),
+        good, backup("1"), "sim", "A7", {"Standard Output:  [cut: 1093741830 bytes in all]",
+        "Standard Output:  \"last\"", "\" [cut: 150000000 bytes in all] \"\\x00"});
 
-    const QStringList three = {"script recover 0", "backup 20260101080000 1",
-                               "backup 20260102080000 2 alone", "backup 20260103080000 3"};
-    auto restore = [&three](const QString &spoilt) {
-        return three.mid(0, 3) + QStringList{"backup 20260103080000 3 " + spoilt};
+    auto recovers = [](const Script &script) {
+        return Medium().script(Job::Recover, script).backup("1", 1).backup("2", 2);
     };
+    const Medium three = recovers(Script::exits(0)).backup("3", 3);
     auto restored = [](const QString &name, const char *index, const char *serial = "A7") {
         return QStringList{serial, QStringLiteral("data-%1-%2.tar").arg(serial, name), index,
                            "%data"};
     };
+    const QStringList third = restored("3-3", "3");
     const QString done = QStringLiteral("數據還原成功");
-    const QString none = QStringLiteral("備份檔不存在");
-    row("restore: the newest of three", 2, three, done, restored("20260103080000-3", "3"), "auto",
-        "A7", {"===  runCmdSH   \"%run/recover_script.sh\""}, pullUsb);
-    row("restore: newest with another digest", 2, restore("wrong"), done,
-        restored("20260102080000-2", "2"));
-    row("restore: newest without side file", 2, restore("none"), done,
-        restored("20260102080000-2", "2"));
-    row("restore: newest cut short", 2, restore("truncated"), done,
-        restored("20260102080000-2", "2"));
-    row("restore: newest side file a FIFO", 2, restore("fifo"), done,
-        restored("20260102080000-2", "2"), "sim");
-    row("restore: newest side file a link to /dev/zero", 2, restore("zero"), done,
-        restored("20260102080000-2", "2"), "sim");
-    row("restore: newest side file a link to a kernel file", 2, restore("kernel"), done,
-        restored("20260102080000-2", "2"), "sim");
-    row("restore: newest side file a link off the medium", 2, restore("offmedium"), done,
-        restored("20260102080000-2", "2"));
-    row("restore: newest side file 1 GiB of NUL bytes", 2, restore("nul1g"), done,
-        restored("20260102080000-2", "2"), "sim");
-    row("restore: newest side file 150 MiB of x", 2, restore("x150"), done,
-        restored("20260102080000-2", "2"), "sim");
-    row("restore: newest side file CR LF, UTF-16", 2, three.mid(0, 3) + QStringList{
-        "backup 20260103080000 3 crlf", "backup 20260104080000 4 utf16"}, done,
-        restored("20260104080000-4", "4"));
-    const QString stray = QStringLiteral("20260104080000%1").arg(QChar(0xDCFF)); // byte 0xFF
-    row("restore: a name that is not UTF-8", 2, three + QStringList{"backup " + stray + " 4"},
-        done, restored(stray + "-4", "4"));
-    row("restore: equal index, earlier time stamp", 2, {"script recover 0",
-        "backup 20260105080000 4", "backup 20260101080000 4", "backup 20260103080000 3"}, done,
-        restored("20260101080000-4", "4"));
-    row("restore: paired by base name", 2, {"script recover 0", "backup 20260101080000 2",
-        "backup DATA-A7-20260103080000-5.TAR", "backup DATA-A7-20260104080000-6.TAR none",
-        "backup DATA-A7-20260105080000-7.TAR dataless"}, done,
-        restored("20260101080000-2", "2"), "sim");
-    // Both list as index 6; each is hashed as the .tar, whose digest the
-    // side file holds, and the .tar is what the script gets.
-    row("restore: an upper-case twin is restored as the .tar", 2, {"script recover 0",
-        "backup data-A7-20260101080000-6.TAR", "backup data-A7-20260101080000-6.tar"}, done,
-        restored("20260101080000-6", "6"));
-    row("restore: serial unset", 2, {"script recover 0", "backup 2026 1"}, done,
-        restored("2026-1", "1", ""), "button", QVariant());
-    row("restore: script exits 1", 2, QStringList{"script recover 1"} + three.mid(1),
-        "數據還原失敗", restored("20260103080000-3", "3"), "button", "A7",
+    const QString failed = QStringLiteral("數據還原失敗");
+    row("restore: the newest of three", 2, three, done, third, "auto", "A7",
+        {"===  runCmdSH   \"%run/recover_script.sh\""}, pullUsb);
+    // Every archive is hashed, whatever its index: none of these side files
+    // may hang the tool or grow its memory.
+    row("restore: newer side files a FIFO, links to devices, 1 GiB of NUL, 150 MiB of x", 2,
+        recovers(Script::exits(0)).backup("3", 3, Spoil::Fifo).backup("4", 4, Spoil::DevZero)
+            .backup("5", 5, Spoil::KernelFile).backup("6", 6, Spoil::Nul1GiB)
+            .backup("7", 7, Spoil::X150MiB), done, restored("2-2", "2"), "sim");
+    row("restore: serial unset", 2, Medium().script(Job::Recover, Script::exits(0))
+        .backup("2026", 1), done, restored("2026-1", "1", ""), "button", QVariant());
+    row("restore: script exits 1", 2, recovers(Script::exits(1)).backup("3", 3), failed, third,
+        "button", "A7",
         {"===  on_pb_recover_clicked", "Exit Status: QProcess::NormalExit", "Exit Code: 1"});
     // Nothing is written to a script: one that reads its input still ends.
     // Its output is logged line by line up to the first NUL byte.
-    row("restore: what the script says", 2, QStringList{"script recover 0 talk"} + three.mid(1),
-        done, restored("20260103080000-3", "3"), "button", "A7",
+    row("restore: what the script says", 2, recovers(Script::exits(0).writes(Does::Talk))
+        .backup("3", 3), done, third, "button", "A7",
         {"Standard Output:  \"a\"", "Standard Output:  \"完成\"", "Standard Output:  \"A7\"",
          "Standard Output:  \"x\"", "!Standard Output:  \"z\"", "Error Output: \"oops\\n\""});
-    row("restore: script killed", 2, QStringList{"script recover 0 killed"} + three.mid(1),
-        "數據還原失敗", restored("20260103080000-3", "3"), "button", "A7",
-        {"Exit Status: QProcess::CrashExit"});
-    row("restore: script missing", 2, three.mid(1), "數據還原失敗", {}, "button", "A7",
+    row("restore: script killed", 2, recovers(Script::exits(0).writes(Does::Killed))
+        .backup("3", 3), failed, third, "button", "A7", {"Exit Status: QProcess::CrashExit"});
+    row("restore: script missing", 2, recovers(ScriptFile::Missing), failed, {}, "button", "A7",
         missingLog);
-    row("restore: no device folder", 2, {"script recover 0"}, none, {});
-    row("restore: only side files", 2, {"script recover 0", "backup 2026 3 only"}, none, {});
-    row("restore: index 0 and not a number", 2, {"script recover 0", "backup 2026 0",
-        "backup 2026 x9"}, none, {});
-    row("restore: run/data leads off the medium", 2, QStringList{"link run/data %else"} + three,
-        none, {}, "sim");
 
-    auto upgraded = [](const char *name) {
-        return QStringList{"A7", name, "0", "%upgrade"};
+    auto upgrades = [](const Script &script) {
+        return Medium().script(Job::Upgrade, script).package("update-V2.0.tar").version("V1.0\n");
     };
-    const QString unchanged = QStringLiteral("升級失敗,軟體版本未更新");
-    const QString noPackage = QStringLiteral("升級包不存在");
-    const QString badChecksum = QStringLiteral("升級包校驗錯誤");
-    const QStringList v2 = {"package update-V2.0.tar", "version V1.0\\n"};
-    const QStringList installs = {"script upgrade 0 version V2.0"};
-    row("upgrade: installed", 3, v2 + installs, "升級成功", upgraded("update-V2.0.tar"), "auto",
-        "A7", {"===  DataUpgradeView auto run "}, {"等待設備重啟，請拔出升級工具設備"});
+    const QStringList upgraded = {"A7", "update-V2.0.tar", "0", "%upgrade"};
+    const Script installs = Script::exits(0).setsVersion("V2.0");
+    row("upgrade: installed", 3, upgrades(installs), "升級成功", upgraded, "auto", "A7",
+        {"===  DataUpgradeView auto run "}, {"等待設備重啟，請拔出升級工具設備"});
     // The package is still there: rebooting with it would upgrade again.
-    row("upgrade: already on the version", 3, installs + QStringList{"package update-V2.0.tar",
-        "version V2.0\\n"}, "已經是最新版本: V2.0", {}, "auto", "A7", {},
-        {"請拔出升級工具設備...", "等待設備重啟"});
-    row("upgrade: version after the first update-, before the last .tar", 3, installs
-        + QStringList{"package update-V1-update-V2.tar.tar", "version V1-update-V2.tar\\n"},
-        "已經是最新版本: V1-update-V2.tar", {});
-    row("upgrade: device newer, no ordering", 3, installs + QStringList{
-        "package update-V2.0.tar", "version V3.0\\n"}, "升級成功", upgraded("update-V2.0.tar"));
-    row("upgrade: version not rewritten", 3, v2 + QStringList{"script upgrade 0"}, unchanged,
-        upgraded("update-V2.0.tar"));
-    row("upgrade: exit 1", 3, v2 + QStringList{"script upgrade 1"}, "升級失敗",
-        upgraded("update-V2.0.tar"), "button", "A7", {" ==== on_pb_upgraded_clicked"});
-    row("upgrade: script missing", 3, v2, "備份腳本不存在", {}, "button", "A7", missingLog);
-    row("upgrade: script not executable", 3, v2 + QStringList{"script upgrade noexec"},
-        "備份腳本不可運行", {}, "button", "A7", noexecLog);
-    row("upgrade: script does not start", 3, v2 + QStringList{"script upgrade badinterpreter"},
+    row("upgrade: already on the version", 3, upgrades(installs).version("V2.0\n"),
+        "已經是最新版本: V2.0", {}, "auto", "A7", {}, {"請拔出升級工具設備...", "等待設備重啟"});
+    row("upgrade: version not rewritten", 3, upgrades(Script::exits(0)),
+        "升級失敗,軟體版本未更新", upgraded);
+    row("upgrade: exit 1", 3, upgrades(Script::exits(1)), "升級失敗", upgraded, "button", "A7",
+        {" ==== on_pb_upgraded_clicked"});
+    row("upgrade: script missing", 3, upgrades(ScriptFile::Missing), "備份腳本不存在", {},
+        "button", "A7", missingLog);
+    row("upgrade: script does not start", 3, upgrades(ScriptFile::BadInterpreter),
         "備份腳本運行失敗", {}, "button", "A7", unstartedLog);
-    row("upgrade: version file without line feed", 3, QStringList{"script upgrade 0",
-        "package update-V2.0.tar", "version V2.0"}, unchanged, upgraded("update-V2.0.tar"));
-    row("upgrade: version in other case", 3, QStringList{"script upgrade 0",
-        "package update-V2.0.tar", "version v2.0\\n"}, unchanged, upgraded("update-V2.0.tar"));
-    row("upgrade: upper-case name, the reference script", 3, QStringList{
-        "script upgrade reference", "package UPDATE-V3.TAR", "version V1.0\\n"}, "升級失敗", {});
-    row("upgrade: no package folder", 3, installs, noPackage, {});
-    row("upgrade: only a side file", 3, installs + QStringList{"package update-V1.2.tar only"},
-        noPackage, {});
-    row("upgrade: names that do not match as a whole", 3, installs + QStringList{
-        "package update-1.0.tar", "package xupdate-V1.0.tar", "package update-V1.0.tar.gz"},
-        noPackage, {});
-    row("upgrade: name order, not version order", 3, QStringList{"version V1.0\\n",
-        "script upgrade 0 version V1.9", "package update-V1.10.tar", "package update-V1.9.tar"},
-        "升級成功", upgraded("update-V1.9.tar"));
-    row("upgrade: names ordered in lower case", 3, {"script upgrade 0", "version V1\\n",
-        "package UPDATE-V3.TAR", "package update-V1.tar"}, unchanged, upgraded("UPDATE-V3.TAR"));
-    row("upgrade: folders and links are no packages", 3, QStringList{"version V0\\n",
-        "script upgrade 0 version V1", "package update-V1.tar", "package update-V3.tar dir",
-        "package update-V4.tar link"}, "升級成功", upgraded("update-V1.tar"));
-    row("upgrade: last one wrong, earlier one right", 3, installs + QStringList{
-        "package update-V1.tar", "package update-V2.tar wrong"}, badChecksum, {});
-    row("upgrade: upper-case digest", 3, installs + QStringList{"package update-V2.tar upper"},
-        badChecksum, {});
-    row("upgrade: side file a FIFO", 3, installs + QStringList{"package update-V2.tar fifo"},
-        badChecksum, {}, "sim");
-    row("upgrade: side file a link to a kernel file", 3, installs + QStringList{
-        "package update-V2.tar kernel"}, badChecksum, {}, "sim");
-    row("upgrade: side file a link off the medium", 3, installs + QStringList{
-        "package update-V2.tar offmedium"}, badChecksum, {});
-    row("upgrade: side file UTF-16", 3, v2 + QStringList{"script upgrade 0 version V2.0",
-        "package update-V2.0.tar utf16"}, "升級成功", upgraded("update-V2.0.tar"));
-    row("upgrade: run/upgrade leads off the medium", 3, installs + QStringList{
-        "link run/upgrade %else", "package update-V2.tar"}, noPackage, {}, "sim");
+    row("upgrade: upper-case name, the reference script", 3, Medium()
+        .script(Job::Upgrade, ScriptFile::Reference).package("UPDATE-V3.TAR").version("V1.0\n"),
+        "升級失敗", {});
+    row("upgrade: side file a FIFO", 3, upgrades(installs).package("update-V2.tar", Spoil::Fifo),
+        "升級包校驗錯誤", {}, "sim");
+    row("upgrade: run/upgrade leads off the medium", 3, Medium().link("run/upgrade",
+        Medium::Elsewhere).lay(upgrades(installs)), "升級包不存在", {}, "sim");
 }
 
 void TestJobs::jobs()
 {
     QFETCH(int, job);
-    QFETCH(QStringList, medium);
+    QFETCH(Medium, medium);
     QFETCH(QString, note);
     QFETCH(QStringList, given);
     QFETCH(QString, start);
     QFETCH(QVariant, serial);
     QFETCH(QStringList, logged);
     QFETCH(QStringList, last);
-    TestDevice device;
-    device.lay(medium, serial.toString());
-    const QStringList elsewhere = listing(device.elsewhere());
-    QString handed;
-    const QString prediction = predicted(device, job, serial.toString(), &handed);
-    TestSupport::setSerial(serial);
-    // As under the simulator: the reference scripts keep to the device's root.
-    qputenv("KORVELLO_SIM_ROOT", device.root().toLocal8Bit());
-    const QString before = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+    const std::unique_ptr<Row> row = start == "sim"
+                                         ? std::move(sSimRows[QTest::currentDataTag()])
+                                         : prepare(job, medium, serial);
+    const TestDevice &device = row->device;
 
     bool timedOut = false;
     const Transcript transcript = start == "sim"
-                                      ? runSimulator(device, job, &timedOut)
+                                      ? collectSimulator(row->sim, &timedOut)
                                       : runInProcess(job, start == "auto", device.medium());
     QVERIFY2(!timedOut, "the job did not end within the time limit");
     QVERIFY2(transcript.fault.isEmpty(), qPrintable(transcript.fault));
@@ -472,7 +405,7 @@ void TestJobs::jobs()
     QStringList received = device.recordedArguments(kScripts[job]);
     const QString stamp = received.value(1);
     if (job == 1 && !given.isEmpty())
-        QVERIFY2(stamp.size() == 14 && stamp >= before && stamp <= after, qPrintable(stamp));
+        QVERIFY2(stamp.size() == 14 && stamp >= row->before && stamp <= after, qPrintable(stamp));
     for (QStringList *texts : {&given, &logged})
         texts->replaceInStrings("%stamp", stamp)
             .replaceInStrings("%data", device.runDir() + "/data")
@@ -480,8 +413,8 @@ void TestJobs::jobs()
             .replaceInStrings("%run", device.runDir());
     QCOMPARE(received, given);
     if (job > 1 && !given.isEmpty())
-        QCOMPARE(handed, given.value(1));
-    QCOMPARE(listing(device.elsewhere()), elsewhere);
+        QCOMPARE(row->handed, given.value(1));
+    QCOMPARE(listing(device.elsewhere()), row->elsewhere);
     for (const QString &text : logged) {
         const bool absent = text.startsWith(QLatin1Char('!'));
         QVERIFY2(transcript.log.filter(text.mid(absent ? 1 : 0)).isEmpty() == absent,
@@ -494,10 +427,9 @@ void TestJobs::jobs()
                  qPrintable(QString::number(TestSupport::childrenPeakKiB())));
 #endif
     // check knows the end unless the script ran and its exit code decides it.
-    if (prediction.startsWith("script: ") && !given.isEmpty())
-        QVERIFY2(note != kSuccess[job] || prediction.mid(8) == note, qPrintable(prediction));
-    else
-        QCOMPARE(prediction, note);
+    const bool byScript = row->prediction.startsWith("script: ") && !given.isEmpty();
+    QVERIFY2(byScript ? note != kSuccess[job] || row->prediction.mid(8) == note
+                      : row->prediction == note, qPrintable(row->prediction));
 
     if (start == "sim")
         return;

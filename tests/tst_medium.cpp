@@ -33,13 +33,13 @@ QString missed(const QString &said, const QStringList &says)
 
 void TestMedium::report_data()
 {
-    QTest::addColumn<QStringList>("medium"); // as TestDevice::lay reads it
-    QTest::addColumn<QStringList>("says");   // "!" + text: must not say it
-    const QString one = QStringLiteral("backup 20240101000000 1");
+    QTest::addColumn<Medium>("medium");
+    QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
+    const QString one = QStringLiteral("20240101000000");
     QTest::newRow("why each newer archive is passed over")
-        << QStringList{one, "backup 20240102000000 2", "backup 20240103000000 3 wrong",
-                       "backup 20240104000000 4 none", "backup 20240105000000 7 upper",
-                       "backup 20240106000000 8 truncated"}
+        << Medium().backup(one, 1).backup("20240102000000", 2).backup("20240103000000", 3,
+               Spoil::WrongDigest).backup("20240104000000", 4, Spoil::NoSideFile)
+               .backup("20240105000000", 7, Spoil::UpperDigest).backup("2024", 8, Spoil::Truncated)
         << QStringList{"next index: 9", "expected files: data-A7-YYYYMMDDhhmmss-9.tar and",
                        "restores: data-A7-20240102000000-2.tar (index 2)",
                        "(index 3): passed over: digests differ",
@@ -47,67 +47,69 @@ void TestMedium::report_data()
                        "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is "
                        "in upper case"};
     QTest::newRow("index 0 is never restored")
-        << QStringList{"backup 20240101000000 1 wrong", "backup 20240102000000 x"}
+        << Medium().backup(one, 1, Spoil::WrongDigest).backupNamed("data-A7-20240102000000-x.tar")
         << QStringList{"(index 0): passed over: index 0", "restores: nothing"};
     QTest::newRow("same index: the earlier time stamp wins")
-        << QStringList{"backup 20240105000000 4", "backup 20240104000000 4"}
+        << Medium().backup("20240105000000", 4).backup("20240104000000", 4)
         << QStringList{"restores: data-A7-20240104000000-4.tar (index 4)",
                        "(index 4): passed over: same index"};
     QTest::newRow("the last package in name order, not the highest number")
-        << QStringList{"package update-V1.10.tar", "package update-V1.9.tar", "version V1.9\\n"}
+        << Medium().package("update-V1.10.tar").package("update-V1.9.tar").version("V1.9\n")
         << QStringList{"takes: update-V1.9.tar", "already installed: yes",
                        "takes the last in name order, update-V1.9.tar"};
     QTest::newRow("a package that is a link: the device does not list it")
-        << QStringList{"package update-V1.tar link"}
+        << Medium().package("update-V1.tar", Spoil::LinkedOff)
         << QStringList{"takes: nothing", "run/upgrade/update-V1.tar: not taken"};
-    QTest::newRow("package without side file") << QStringList{"package update-V1.tar none"}
-                                               << QStringList{"side file missing)"};
+    QTest::newRow("package, no side file") << Medium().package("update-V1.tar", Spoil::NoSideFile)
+                                           << QStringList{"side file missing)"};
     QTest::newRow("version file with CR LF, a name the device ignores")
-        << QStringList{"package update-V1.tar", "version V1\\r\\n",
-                       "file run/upgrade/update-1.2.tar"}
+        << Medium().package("update-V1.tar").version("V1\r\n").file("run/upgrade/update-1.2.tar")
         << QStringList{"run/upgrade/update-1.2.tar: not taken",
                        "device version: \"V1\\r\"", "ends in a carriage return"};
     QTest::newRow("checksum fails: no version compared")
-        << QStringList{"package update-V2.tar wrong", "version V2\\n"}
+        << Medium().package("update-V2.tar", Spoil::WrongDigest).version("V2\n")
         << QStringList{"checksum: fails", "!already installed"};
     QTest::newRow("a name the reference script refuses")
-        << QStringList{"package UPDATE-V2.TAR", "script upgrade reference", "version V1\\n"}
+        << Medium().package("UPDATE-V2.TAR").version("V1\n").script(Job::Upgrade,
+                                                                      ScriptFile::Reference)
         << QStringList{"cuts no version", "outcome: the screen shows \"升級失敗\""};
-    QTest::newRow("._ file") << QStringList{"file run/upgrade/._update-V1.tar"}
+    QTest::newRow("._ file") << Medium().file("run/upgrade/._update-V1.tar")
                              << QStringList{"run/upgrade/._update-V1.tar: a \"._\" file"};
     QTest::newRow("side files: upper-case extension, byte-order mark, not a file")
-        << QStringList{"file run/data/data-A7/x.MD5", "backup 20240101000000 1 utf16",
-                       "fifo run/upgrade/update-V1.tar.md5"}
+        << Medium().file("run/data/data-A7/x.MD5").backup(one, 1, Spoil::Utf16)
+               .package("update-V1.tar", Spoil::Fifo)
         << QStringList{"x.MD5: the extension is not in lower", "-1.md5: begins with a byte-order",
                        "update-V1.tar.md5: not a regular file"};
     QTest::newRow("scripts: no execute bit, CR LF")
-        << QStringList{"script recover noexec", "script upgrade crlf"}
+        << Medium().script(Job::Recover, ScriptFile::NotExecutable)
+               .script(Job::Upgrade, ScriptFile::CrLf)
         << QStringList{"run/recover_script.sh: no execute bit",
                        "run/upgrade_script.sh: the device cannot start it"};
     QTest::newRow("scripts: why each cannot start")
-        << QStringList{"script backup badinterpreter", "script recover elfjunk",
-                       "script upgrade dir"}
+        << Medium().script(Job::Backup, ScriptFile::BadInterpreter)
+               .script(Job::Recover, ScriptFile::ElfJunk).script(Job::Upgrade, ScriptFile::Folder)
         << QStringList{"backup_script.sh: cannot be started: its interpreter /nonexistent/sh do",
                        "recover_script.sh: cannot be started: an ELF header that is not",
                        "upgrade_script.sh: cannot be started: it is not a regular file"};
     QTest::newRow("folders: off the medium, blocked by a dangling link")
-        << QStringList{"link run/data %else", "link run/upgrade %root/nowhere"}
+        << Medium().link("run/data", Medium::Elsewhere).link("run/upgrade", Medium::Nowhere)
         << QStringList{"run/data/data-A7 leads off the medium",
                        "run/upgrade: a file or a dangling symbolic link"};
     const QString stray = QStringLiteral("update-V1%1.tar").arg(QChar(0xDCFF)); // byte 0xFF
     QTest::newRow("a name that is not UTF-8")
-        << QStringList{"file run/upgrade/" + stray}
+        << Medium().file("run/upgrade/" + stray)
         << QStringList{stray + ": the name is not valid UTF-8", "takes: " + stray};
-    QTest::newRow("no run folder") << QStringList() << QStringList{"no run/ folder"};
+    QTest::newRow("no run folder") << Medium() << QStringList{"no run/ folder"};
     QTest::newRow("clean medium")
-        << QStringList{one, "package update-V1.tar", "version V1\\n", "script backup reference"}
+        << Medium().backup(one, 1).package("update-V1.tar").version("V1\n").script(Job::Backup,
+               ScriptFile::Reference)
         << QStringList{"restores: data-A7-20240101000000-1.tar", "takes: update-V1.tar",
                        "backup_script.sh: executable, the reference script", "!warning"};
 }
 
 void TestMedium::report()
 {
-    QFETCH(QStringList, medium);
+    QFETCH(Medium, medium);
     QFETCH(QStringList, says);
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
@@ -117,13 +119,14 @@ void TestMedium::report()
 
 void TestMedium::commands_data()
 {
-    QTest::addColumn<QStringList>("medium");    // as TestDevice::lay reads it, serial A7
+    QTest::addColumn<Medium>("medium");         // serial A7
     QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"; ";" ends
                                                 // a command, the last one's exit code counts
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
-    const QStringList backupOnly = {"script backup reference", "file run/upgrade/._x"};
-    auto row = [](const char *name, const QStringList &medium, const QStringList &arguments,
+    const Medium backupOnly
+        = Medium().script(Job::Backup, ScriptFile::Reference).file("run/upgrade/._x");
+    auto row = [](const char *name, const Medium &medium, const QStringList &arguments,
                   int exitCode, const QStringList &says) {
         QTest::newRow(name) << medium << arguments << exitCode << says;
     };
@@ -137,7 +140,7 @@ void TestMedium::commands_data()
         0, {"korvello-medium log MEDIUM [--snum S]"});
     row("missing medium", {}, {"check", "/nonexistent-medium"}, 3,
         {"/nonexistent-medium: no such folder"});
-    row("a file where the medium's folder goes", {"file run/x"}, {"check", "%m/run/x"}, 3,
+    row("a file where the medium's folder goes", Medium().file("run/x"), {"check", "%m/run/x"}, 3,
         {"run/x: not a folder"});
     row("missing version file", {}, {"check", "%m", "--version-file", "/nonexistent.cfg"}, 3,
         {"no such file"});
@@ -158,19 +161,20 @@ void TestMedium::commands_data()
     row("check --json carries the exit code", backupOnly, {"check", "%m", "--json"}, 1,
         {"\"exitCode\": 1", "\"schema\": \"korvello-medium-check/1\""});
     row("check: serial unset", {}, {"check", "%m", "--snum", ""}, 1, {"the serial is empty"});
-    row("check: backups of another serial", {"backup 2024 1"}, {"check", "%m", "--snum", "B9"},
-        1, {"run/data holds data-A7 but not data-B9"});
-    row("check: control characters escaped", {"backup 2024 1"},
+    row("check: backups of another serial", Medium().backup("2024", 1),
+        {"check", "%m", "--snum", "B9"}, 1, {"run/data holds data-A7 but not data-B9"});
+    row("check: control characters escaped", Medium().backup("2024", 1),
         {"check", "%m", "--snum", "B\x1b[2J"}, 1, {"data-B\\x1b[2J"});
-    row("prepare keeps a script changed on the medium", {"script backup edited"},
-        {"prepare", "%m"}, 4,
+    row("prepare keeps a script changed on the medium",
+        Medium().script(Job::Backup, ScriptFile::Edited), {"prepare", "%m"}, 4,
         {"kept ", "run/backup_script.sh: it differs", "run/upgrade_script.sh\n"});
-    row("prepare --force replaces it", {"script backup 0"}, {"prepare", "%m", "--force"}, 0,
+    const Medium recording = Medium().script(Job::Backup, Script::exits(0));
+    row("prepare --force replaces it", recording, {"prepare", "%m", "--force"}, 0,
         {"wrote ", "run/backup_script.sh\n", "!kept"});
-    row("prepare says when it changes nothing", {"script backup reference",
-        "script recover reference", "script upgrade reference"}, {"prepare", "%m"}, 0,
-        {"nothing to change", "!wrote"});
-    row("pack-upgrade --output, then info against a device", {"script backup 0"},
+    row("prepare says when it changes nothing", Medium().script(Job::Backup, ScriptFile::Reference)
+        .script(Job::Recover, ScriptFile::Reference).script(Job::Upgrade, ScriptFile::Reference),
+        {"prepare", "%m"}, 0, {"nothing to change", "!wrote"});
+    row("pack-upgrade --output, then info against a device", recording,
         {"pack-upgrade", "--version", "V3", "--payload", "%m/run", "--output", "%r/p/update-V3.tar",
          ";", "info", "%r/p/update-V3.tar", "--device-root", "%m/run"}, 0,
         {"update-V3.tar.md5\n", "version: \"V3\"", "checksum: holds",
@@ -181,39 +185,45 @@ void TestMedium::commands_data()
         = {"pack-upgrade", "--version", "V3", "--payload", "%m/run/p", "%m", ";"};
     const QStringList info = pack + QStringList{"info", "%m/run/upgrade/update-V3.tar",
                                                 "--device-root", "%m/run/r"};
-    const QString opt = "file run/p/opt/thing/tool";
-    row("info: a folder where the package has a file", {opt, "dir run/r/opt/thing/tool"}, info, 1,
+    const Medium opt = Medium().file("run/p/opt/thing/tool");
+    row("info: a folder where the package has a file",
+        Medium(opt).dir("run/r/opt/thing/tool"), info, 1,
         {"exit 9: conflict: /opt/thing/tool is a folder on the device, a file in the package"});
-    row("info: a link to a folder counts as a folder", {"file run/p/opt/thing",
-        "link run/r/opt/thing %else"}, info, 1, {"/opt/thing is a folder on the device, a file"});
-    row("info: a link on the way", {opt, "link run/r/opt/thing %else"}, info, 1,
+    row("info: a link to a folder counts as a folder",
+        Medium().file("run/p/opt/thing").link("run/r/opt/thing", Medium::Elsewhere), info, 1,
+        {"/opt/thing is a folder on the device, a file"});
+    row("info: a link on the way", Medium(opt).link("run/r/opt/thing", Medium::Elsewhere), info, 1,
         {"/opt/thing is a symbolic link on the way of the package's folder"});
-    row("info: NAME.korvello-old taken by a folder", {opt, "dir run/r/opt/thing/tool.korvello-old"},
-        info, 1, {"/opt/thing/tool.korvello-new or .korvello-old is a folder"});
-    row("info: a version file that is a folder", {opt, "dir run/r/etc/version.cfg"}, info, 1,
-        {"exit 9: conflict: /etc/version.cfg is not a regular file"});
-    row("check: a data folder that can be swapped", {"backup 20240101000000 1",
-        "script recover reference", "dir run/r/data"}, {"check", "%m", "--snum", "A7", "--job",
-        "restore", "--device-root", "%m/run/r"}, 0, {"device: no conflict"});
+    row("info: NAME.korvello-old taken by a folder",
+        Medium(opt).dir("run/r/opt/thing/tool.korvello-old"), info, 1,
+        {"/opt/thing/tool.korvello-new or .korvello-old is a folder"});
+    row("info: a version file that is a folder", Medium(opt).dir("run/r/etc/version.cfg"), info,
+        1, {"exit 9: conflict: /etc/version.cfg is not a regular file"});
+    row("check: a data folder that can be swapped", Medium().backup("20240101000000", 1)
+        .script(Job::Recover, ScriptFile::Reference).dir("run/r/data"), {"check", "%m", "--snum",
+        "A7", "--job", "restore", "--device-root", "%m/run/r"}, 0, {"device: no conflict"});
     row("check: the device refuses the package and the data folder",
-        {opt, "file run/r/opt/thing", "file run/p/a", "dir run/r/a", "link run/r/data %else",
-         "backup 20240101000000 1", "script upgrade reference", "script recover reference"},
+        Medium(opt).file("run/r/opt/thing").file("run/p/a").dir("run/r/a")
+            .link("run/r/data", Medium::Elsewhere).backup("20240101000000", 1)
+            .script(Job::Upgrade, ScriptFile::Reference).script(Job::Recover,
+                                                                ScriptFile::Reference),
         pack + QStringList{"check", "%m", "--snum", "A7", "--json", "--device-root", "%m/run/r",
                            ";", "check", "%m", "--snum", "A7", "--device-root", "%m/run/r"}, 1,
         {"\"device\": {", "/opt/thing is a file on the device, a folder in the package",
          "/data is not a folder; it cannot be swapped", "\"升級失敗\"", "\"數據還原失敗\""});
-    row("info: a layout the upgrade script refuses", {"package update-V2.tar"},
+    row("info: a layout the upgrade script refuses", Medium().package("update-V2.tar"),
         {"info", "%m/run/upgrade/update-V2.tar"}, 1,
         {"checksum: holds", "refused: holds neither payload/ nor install.sh"});
-    row("info: a name the device does not list, no side file", {"file run/upgrade/x.tar"},
+    row("info: a name the device does not list, no side file", Medium().file("run/upgrade/x.tar"),
         {"info", "%m/run/upgrade/x.tar"}, 1,
         {"device: no, the device lists only update-V*.tar", "side file: missing"});
     // Two backups, a line of eight fields and an upgrade's line torn by a power cut.
-    const QString run = "2026-12-06T0%1:00:00Z\\t%2\\t%3\\t%4\\t0\\t3\\tA7 x";
-    const QStringList history = {"file run/log/A7.log " + run.arg(4).arg("backup", "3", "missing")
-                                 + "\\n" + run.arg(5).arg("backup", "5", "not enough room")
-                                 + "\\n" + run.arg(5).arg("backup", "0", "done") + "\\tmore\\n"
-                                 + run.arg(6).arg("upgrade", "0", "done")};
+    const QString run = "2026-12-06T0%1:00:00Z\t%2\t%3\t%4\t0\t3\tA7 x";
+    const Medium history = Medium().file(
+        "run/log/A7.log", (run.arg(4).arg("backup", "3", "missing") + "\n"
+                           + run.arg(5).arg("backup", "5", "not enough room") + "\n"
+                           + run.arg(5).arg("backup", "0", "done") + "\tmore\n"
+                           + run.arg(6).arg("upgrade", "0", "done")).toUtf8());
     row("log: each run, torn lines skipped", history, {"log", "%m", "--snum", "A7"}, 0,
         {"2 run(s)\n", "backup  2026-12-06T05:00:00Z  exit 5 (not enough room), 0 bytes, 3 s  A7 x",
          "2 torn or unreadable line(s) skipped"});
@@ -228,16 +238,17 @@ void TestMedium::commands_data()
         {"1  the medium could not be written", "!--strict"});
     row("check's exit codes", {}, {"check", "--help"}, 0,
         {"1  a job counted would end", "4  with --strict", "!could not be written"});
-    row("prepare through a run/ that leads off the medium", {"link run %else"}, {"prepare", "%m"},
-        1, {"leads off the medium"});
-    row("pack through a run/upgrade that leads off the medium", {"link run/upgrade %else"},
+    row("prepare through a run/ that leads off the medium", Medium().link("run", Medium::Elsewhere),
+        {"prepare", "%m"}, 1, {"leads off the medium"});
+    row("pack through a run/upgrade that leads off the medium",
+        Medium().link("run/upgrade", Medium::Elsewhere),
         {"pack-upgrade", "--version", "V2", "--payload", "%e", "%m"}, 1, {"leads off the medium"});
 }
 
 // A command that fails leaves the medium as it was.
 void TestMedium::commands()
 {
-    QFETCH(QStringList, medium);
+    QFETCH(Medium, medium);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QStringList, says);

@@ -25,9 +25,12 @@ namespace {
 
 const int kRunTimeoutMs = 180000;
 
-QString shows(const QString &note)
+// Whether the job ended on `note`: the last one the simulator printed
+// before its countdown began (where run() stops watching it).
+bool endsOn(const QString &output, const QString &note)
 {
-    return QStringLiteral("korvello-sim: the screen shows: ") + note + QLatin1Char('\n');
+    const QString lead = QStringLiteral("korvello-sim: note: ");
+    return output.mid(output.lastIndexOf(lead) + lead.size()).section('\n', 0, 0) == note;
 }
 
 QByteArray readAll(const QString &path)
@@ -111,10 +114,10 @@ public:
     QString data() const { return device.root() + QStringLiteral("/data"); }
     QString folder() const { return device.runDir() + QStringLiteral("/data/data-") + mSnum; }
 
-    // Runs the simulator with {"-c", N}, or a script of run/ with its
-    // arguments; the simulator sets KORVELLO_SIM_ROOT again itself. Returns
-    // the output, which for a job ends with the note the simulated reboot
-    // prints, and gives the exit code or -1 when it did not end by itself.
+    // Runs the simulator with {"-c", N} until its countdown shows, the job
+    // done, or a script of run/ with its arguments; the simulator sets
+    // KORVELLO_SIM_ROOT again itself. Returns the output and gives the
+    // script's exit code, or -1 when it did not end by itself.
     QString run(const QStringList &command, int *exitCode = nullptr,
                 int timeoutMs = kRunTimeoutMs) const
     {
@@ -126,12 +129,12 @@ public:
         QProcess process;
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        if (command.first() != QLatin1String("-c"))
-            process.start(device.runDir() + QLatin1Char('/') + command.first(), command.mid(1));
-        else
-            TestSupport::startExecutable(process, QStringLiteral(KORVELLO_SIM_BIN),
+        if (command.first() == QLatin1String("-c"))
+            return TestSupport::runChild(process, QStringLiteral(KORVELLO_SIM_BIN),
                                          QStringList{"--root", device.root(), "-platform",
-                                                     "offscreen"} + command);
+                                                     "offscreen"} + command,
+                                         QStringLiteral("second line: 5秒後自動重啟"), timeoutMs);
+        process.start(device.runDir() + QLatin1Char('/') + command.first(), command.mid(1));
         const bool finished = process.waitForFinished(timeoutMs);
         if (exitCode)
             *exitCode = finished && process.exitStatus() == QProcess::NormalExit
@@ -235,7 +238,7 @@ void TestScripts::backupThenRestore()
     const Fixture fixture(tools, mBusyBoxDir.path(), snum);
     const QByteArray backedUp = snapshot(fixture.data());
     QString output = fixture.run({"-c", "1"});
-    QVERIFY2(output.contains(shows(QStringLiteral(" 備份成功 "))), qPrintable(output));
+    QVERIFY2(endsOn(output, QStringLiteral(" 備份成功 ")), qPrintable(output));
     const QString archive = fixture.folder() + "/" + entriesIn(fixture.folder(), "*.tar").value(0);
     QCOMPARE(readAll(archive.chopped(4) + ".md5").left(32), md5Of(archive).toLatin1());
 
@@ -247,7 +250,7 @@ void TestScripts::backupThenRestore()
             || (QDir().rename(fixture.data(), real) && QFile::link(real, fixture.data())));
     const QByteArray changed = snapshot(fixture.data());
     output = fixture.run({"-c", "2"});
-    QVERIFY2(output.contains(shows(restored)), qPrintable(output));
+    QVERIFY2(endsOn(output, restored), qPrintable(output));
     QCOMPARE(snapshot(fixture.data()), restored == "數據還原成功" ? backedUp : changed);
     QCOMPARE(entriesIn(fixture.device.root(), QStringLiteral("data.*")), QStringList());
     // Each job's line in the medium's history, with the bytes it moved.
@@ -312,7 +315,7 @@ void TestScripts::upgrade()
             : fixture.run({"upgrade_script.sh", "A7", name, "0", upgrade}, &exitCode);
         if (words[1] == "cut")
             continue;
-        QVERIFY2(words[1] == "tool" ? output.contains(shows(QStringLiteral("升級成功")))
+        QVERIFY2(words[1] == "tool" ? endsOn(output, QStringLiteral("升級成功"))
                                     : exitCode == words[1].toInt(), qPrintable(output));
         // A conflict's line names the device's first laid entry, byte for byte.
         const QString first = story[0].split(' ').filter(QRegularExpression("[/>]")).value(0);
@@ -330,10 +333,10 @@ void TestScripts::upgrade()
 void TestScripts::backupOffMedium_data()
 {
     QTest::addColumn<QString>("folder"); // under the medium's run/
-    QTest::addColumn<QString>("target"); // where its symbolic link leads
-    QTest::newRow("run/data elsewhere") << "data" << "elsewhere";
-    QTest::newRow("run/data leads nowhere") << "data" << "gone";
-    QTest::newRow("device folder elsewhere") << "data/data-A7" << "elsewhere";
+    QTest::addColumn<int>("target"); // where its symbolic link leads: a Medium::Off
+    QTest::newRow("run/data elsewhere") << "data" << int(Medium::Elsewhere);
+    QTest::newRow("run/data leads nowhere") << "data" << int(Medium::Nowhere);
+    QTest::newRow("device folder elsewhere") << "data/data-A7" << int(Medium::Elsewhere);
 }
 
 // A folder the backup would write into that resolves off the medium is
@@ -342,9 +345,9 @@ void TestScripts::backupOffMedium_data()
 void TestScripts::backupOffMedium()
 {
     QFETCH(QString, folder);
-    QFETCH(QString, target);
+    QFETCH(int, target);
     const Fixture fixture(QStringLiteral("busybox"), mBusyBoxDir.path());
-    fixture.device.lay({"link run/" + folder + " %root/" + target}, QStringLiteral("A7"));
+    fixture.device.lay(Medium().link("run/" + folder, Medium::Off(target)), QStringLiteral("A7"));
 
     int exitCode = -1;
     const QString output = fixture.run({"backup_script.sh", "A7", "20200101000000", "1",

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMutex>
@@ -60,159 +59,91 @@ const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QF
                                        | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
                                        | QFile::ExeOther;
 
-// What a recording script may do, by word; $b is the backup being made.
-const QHash<QString, QString> kBodies = {
-    {"archive", "tar -cf \"$b.tar\" -C \"${0%/*}\" \"${0##*/}\""},
-    {"md5sum", "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\") > \"$b.md5\""},
-    {"good", "tar -cf \"$b.tar\" -C \"${0%/*}\" \"${0##*/}\"\n"
-             "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\") > \"$b.md5\""},
-    {"wrongsum", "echo 00112233445566778899aabbccddeeff > \"$b.md5\""},
-    {"uppersum", "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\" | tr a-f A-F) > \"$b.md5\""},
-    {"utf16sum", "{ printf '\\377\\376'; (cd \"${b%/*}\" && md5sum \"${b##*/}.tar\")"
-                 " | iconv -t UTF-16LE; } > \"$b.md5\""},
-    {"fifosum", "mkfifo \"$b.md5\""},
-    {"unreadable", "mkdir \"$b.tar\"; : > \"$b.md5\""},
-    {"otherindex", "b=\"${b%-*}-99\""},
-    {"flood", "head -c 20000000 /dev/zero | tr '\\000' x; printf '\\nlast\\n'\n"
-              "head -c 150000000 /dev/zero >&2"},
-    {"talk", "printf 'a\\n完成\\n%s\\n' \"$snum\"; echo oops >&2; cat; printf 'x\\000y\\nz\\n'"},
-    {"killed", "kill -KILL $$"},
-    {"flood1g", "head -c 1073741824 /dev/zero | tr '\\000' y"},
+// What a recording script does, by Does; %v stands for the version file.
+const char *const kBodies[] = {
+    "tar -cf \"$b.tar\" -C \"${0%/*}\" \"${0##*/}\"",
+    "(cd \"${b%/*}\" && md5sum \"${b##*/}.tar\") > \"$b.md5\"",
+    "mkfifo \"$b.md5\"",
+    "head -c 1073741824 /dev/zero | tr '\\000' y",
+    "head -c 20000000 /dev/zero | tr '\\000' x; printf '\\nlast\\n'\n"
+    "head -c 150000000 /dev/zero >&2",
+    "printf 'a\\n完成\\n%s\\n' \"$snum\"; echo oops >&2; cat; printf 'x\\000y\\nz\\n'",
+    "kill -KILL $$",
 };
 
-QString scriptBody(const QStringList &words, const QString &versionFile)
-{
-    QStringList lines;
-    for (int i = 0; i < words.size(); ++i) {
-        if (words.at(i) == QLatin1String("version"))
-            lines << QStringLiteral("printf '%s\\n' '%1' > '%2'")
-                         .arg(words.value(++i), versionFile);
-        else
-            lines << kBodies.value(words.at(i), words.at(i));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
+// The other script files, by ScriptFile from Missing on.
+const char *const kScriptFiles[] = {"", "#!/bin/sh\nexit 0\n", "#!/bin/sh\r\nexit 0\r\n",
+                                    "#!/nonexistent/sh\nexit 0\n", "#!/dev/null\nexit 0\n",
+                                    "\x7f" "ELF"};
 
-QByteArray unescaped(QString text)
+void layScript(const TestDevice &device, const QString &path, ScriptFile file)
 {
-    return text.replace(QLatin1String("\\n"), QLatin1String("\n"))
-        .replace(QLatin1String("\\r"), QLatin1String("\r"))
-        .replace(QLatin1String("\\t"), QLatin1String("\t"))
-        .toUtf8();
-}
-
-// Writes `size` bytes of `fill` without holding them all.
-void writeRepeated(const QString &path, char fill, qint64 size)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    const QByteArray block(1 << 20, fill);
-    for (qint64 left = size; left > 0; left -= block.size())
-        file.write(block.constData(), qMin<qint64>(left, block.size()));
-}
-
-// Spoils a data file and its side file (made by md5sum) as `form` says.
-void spoil(const TestDevice &device, const QString &data, const QString &side,
-           const QString &form)
-{
-    const QByteArray line = TestSupport::md5sumLine(data);
-    if (form == QLatin1String("none"))
-        QFile::remove(side);
-    else if (form == QLatin1String("only"))
-        QFile::remove(data);
-    else if (form == QLatin1String("wrong"))
-        device.writeFile(side, "0123456789abcdef0123456789abcdef  x\n");
-    else if (form == QLatin1String("upper"))
-        device.writeFile(side, line.toUpper());
-    else if (form == QLatin1String("alone"))
-        device.writeFile(side, line.left(32));
-    else if (form == QLatin1String("crlf"))
-        device.writeFile(side, line.trimmed() + "\r\n");
-    else if (form == QLatin1String("blank"))
-        device.writeFile(side, " " + line);
-    else if (form == QLatin1String("utf16"))
-        device.writeFile(side, QTextCodec::codecForName("UTF-16LE")->fromUnicode(
-                                   QChar(QChar::ByteOrderMark) + QString::fromLatin1(line)));
-    else if (form == QLatin1String("truncated"))
-        QFile::resize(data, QFileInfo(data).size() / 2);
-    const QString away = device.elsewhere() + QLatin1Char('/') + QFileInfo(side).fileName();
-    if (form == QLatin1String("offmedium"))
-        QFile::rename(side, away);
-    if (QStringList{"fifo", "zero", "kernel", "nul1g", "x150"}.contains(form))
-        QFile::remove(side);
-    if (form == QLatin1String("offmedium"))
-        QFile::link(away, side);
-    else if (form == QLatin1String("kernel")) // regular, never blocks, never ends
-        QFile::link(QStringLiteral("/proc/self/pagemap"), side);
-    else if (form == QLatin1String("fifo"))
-        mkfifo(QFile::encodeName(side).constData(), 0644);
-    else if (form == QLatin1String("zero"))
-        QFile::link(QStringLiteral("/dev/zero"), side);
-    else if (form == QLatin1String("nul1g"))
-        QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(1) << 30); // sparse
-    else if (form == QLatin1String("x150"))
-        writeRepeated(side, 'x', Q_INT64_C(150) << 20);
-}
-
-void layScript(const TestDevice &device, const QStringList &words)
-{
-    const QString name = words.value(1) + QStringLiteral("_script.sh");
-    const QString path = device.runDir() + QLatin1Char('/') + name;
-    const QString kind = words.value(2);
-    if (kind == QLatin1String("noexec"))
-        device.writeFile(path, "#!/bin/sh\nexit 0\n");
-    else if (kind == QLatin1String("crlf"))
-        device.writeFile(path, "#!/bin/sh\r\nexit 0\r\n");
-    else if (kind == QLatin1String("badinterpreter"))
-        device.writeFile(path, "#!/nonexistent/sh\nexit 0\n");
-    else if (kind == QLatin1String("nullinterpreter"))
-        device.writeFile(path, "#!/dev/null\nexit 0\n");
-    else if (kind == QLatin1String("elfjunk"))
-        device.writeFile(path, "\x7f" "ELF" + QByteArray(60, 'j'));
-    else if (kind == QLatin1String("dir"))
+    QFile reference(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + QFileInfo(path).fileName());
+    const bool edited = file == ScriptFile::Edited; // as an engineer does, to the same size
+    if (file == ScriptFile::Folder)
         QDir().mkpath(path);
-    else if (kind == QLatin1String("reference") || kind == QLatin1String("edited")) {
-        QFile reference(QStringLiteral(KORVELLO_SOURCE_DIR "/medium/") + name);
-        reference.open(QIODevice::ReadOnly);
-        // Edited as an engineer does, to the same size.
-        const QByteArray data
-            = kind == QLatin1String("edited") ? "DATA_DIR=/srv1" : "DATA_DIR=/data";
-        device.writeFile(path, reference.readAll().replace("DATA_DIR=/data", data));
-    }
-    else if (kind != QLatin1String("missing"))
-        device.writeRecordingScript(name, kind.toInt(),
-                                    scriptBody(words.mid(3), device.versionFile()));
-    if (kind != QLatin1String("noexec") && kind != QLatin1String("missing"))
+    else if ((file == ScriptFile::Reference || edited) && reference.open(QIODevice::ReadOnly))
+        device.writeFile(path, reference.readAll().replace(
+                                   "DATA_DIR=/data", edited ? "DATA_DIR=/srv1" : "DATA_DIR=/data"));
+    else if (file != ScriptFile::Missing)
+        device.writeFile(path, kScriptFiles[int(file) - 1]
+                                   + QByteArray(file == ScriptFile::ElfJunk ? 60 : 0, 'j'));
+    if (file != ScriptFile::NotExecutable && file != ScriptFile::Missing)
         QFile::setPermissions(path, kExecutable);
 }
 
-// An archive or package with its side file, then spoilt.
-void layPair(const TestDevice &device, const QStringList &words, const QString &snum)
+// The side file's text as `spoil` has it, from md5sum's line.
+QByteArray spoiltLine(const QByteArray &line, Spoil spoil)
 {
-    const bool named = words.value(1).contains(QLatin1Char('.'));
-    const bool package = words.at(0) == QLatin1String("package");
-    const QString folder = package ? MediumLayout::packageFolder(device.medium())
-                                   : MediumLayout::deviceFolder(device.medium(), snum);
-    const QString name = named ? words.value(1)
-                               : QStringLiteral("data-%1-%2-%3.tar")
-                                     .arg(snum, words.value(1), words.value(2));
-    const QString form = words.value(named ? 2 : 3);
-    const QString data = folder + QLatin1Char('/') + name;
-    if (form == QLatin1String("dir")) {
+    const QByteArray texts[] = {
+        line, "0123456789abcdef0123456789abcdef  x\n", line.toUpper(), line.left(32),
+        line.trimmed() + "\r\n", QTextCodec::codecForName("UTF-16LE")->fromUnicode(
+                                      QChar(QChar::ByteOrderMark) + QString::fromLatin1(line))};
+    return spoil <= Spoil::Utf16 ? texts[int(spoil)] : line;
+}
+
+// What stands in the side file's place instead.
+void replaceSideFile(const TestDevice &device, const QString &side, Spoil spoil)
+{
+    const QString away = device.elsewhere() + QLatin1Char('/') + QFileInfo(side).fileName();
+    if (spoil == Spoil::OffMedium)
+        QFile::rename(side, away);
+    QFile::remove(side);
+    if (spoil == Spoil::Fifo)
+        mkfifo(QFile::encodeName(side).constData(), 0644);
+    else if (spoil == Spoil::DevZero)
+        QFile::link(QStringLiteral("/dev/zero"), side);
+    else if (spoil == Spoil::KernelFile) // regular, never blocks, never ends
+        QFile::link(QStringLiteral("/proc/self/pagemap"), side);
+    else if (spoil == Spoil::OffMedium)
+        QFile::link(away, side);
+    else if (spoil == Spoil::Nul1GiB)
+        QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(1) << 30); // sparse
+    else if (spoil == Spoil::X150MiB)
+        QProcess::execute("sh", {"-c", "head -c 150M /dev/zero | tr '\\000' x > \"$0\"", side});
+}
+
+// An archive or package with its side file, then spoilt.
+void layPair(const TestDevice &device, const QString &data, const QString &side, Spoil spoil)
+{
+    const QString name = QFileInfo(data).fileName();
+    const QString made = spoil == Spoil::LinkedOff ? device.elsewhere() + '/' + name : data;
+    if (spoil == Spoil::Folder) {
         QDir().mkpath(data);
         return;
     }
-    const QString side = package ? MediumLayout::packageSideFile(data)
-                                 : folder + QLatin1Char('/') + name.section(QLatin1Char('.'), 0, 0)
-                                       + QStringLiteral(".md5");
-    const QString made = form == QLatin1String("link") ? device.elsewhere() + "/" + name : data;
     TestSupport::makeTar(made, name.toUtf8());
-    device.writeFile(side, TestSupport::md5sumLine(made));
-    if (form == QLatin1String("link"))
+    device.writeFile(side, spoiltLine(TestSupport::md5sumLine(made), spoil));
+    if (spoil == Spoil::LinkedOff)
         QFile::link(made, data);
-    else if (form == QLatin1String("dataless"))
-        QFile::link(QStringLiteral("/dev/zero"), side.left(side.size() - 4) + ".tar");
-    spoil(device, data, side, form);
+    else if (spoil == Spoil::Dataless)
+        QFile::link(QStringLiteral("/dev/zero"), side.chopped(4) + ".tar");
+    else if (spoil == Spoil::SideFileOnly)
+        QFile::remove(data);
+    else if (spoil == Spoil::Truncated)
+        QFile::resize(data, QFileInfo(data).size() / 2);
+    else if (spoil == Spoil::NoSideFile || (spoil >= Spoil::Fifo && spoil <= Spoil::X150MiB))
+        replaceSideFile(device, side, spoil);
 }
 
 } // namespace
@@ -270,16 +201,6 @@ QString TestDevice::writeScript(const QString &path, const QString &body) const
     return path;
 }
 
-QString TestDevice::writeRecordingScript(const QString &name, int exitCode,
-                                         const QString &body) const
-{
-    const QString record = QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1'\n"
-                                          "b=\"$4/data-$1/data-$1-$2-$3\"\n")
-                               .arg(root() + QStringLiteral("/args-") + name);
-    return writeScript(runDir() + QLatin1Char('/') + name,
-                       record + body + QStringLiteral("\nexit %1").arg(exitCode));
-}
-
 QStringList TestDevice::recordedArguments(const QString &scriptName) const
 {
     QFile file(root() + QStringLiteral("/args-") + scriptName);
@@ -313,31 +234,120 @@ QString TestDevice::checkReport(const QString &snum, const QStringList &options)
     return exitCode == 0 ? report : QStringLiteral("exit code %1\n").arg(exitCode) + report;
 }
 
-void TestDevice::lay(const QStringList &items, const QString &snum) const
+void TestDevice::lay(const Medium &medium, const QString &snum) const
 {
-    for (QString item : items) {
-        item.replace(QLatin1String("%root"), root()).replace(QLatin1String("%else"), elsewhere());
-        const QStringList words = item.split(QLatin1Char(' '));
-        const QString kind = words.at(0);
-        const QString path = medium() + QLatin1Char('/') + words.value(1);
-        if (kind == QLatin1String("backup") || kind == QLatin1String("package"))
-            layPair(*this, words, snum);
-        else if (kind == QLatin1String("version"))
-            writeVersionFile(unescaped(item.mid(8)));
-        else if (kind == QLatin1String("script"))
-            layScript(*this, words);
-        else if (kind == QLatin1String("file"))
-            writeFile(path, words.size() > 2 ? unescaped(item.section(' ', 2)) : "x");
-        else if (kind == QLatin1String("dir"))
-            QDir().mkpath(path);
-        if (kind != QLatin1String("fifo") && kind != QLatin1String("link"))
-            continue;
-        QDir().mkpath(QFileInfo(path).path());
-        if (kind == QLatin1String("fifo"))
-            mkfifo(QFile::encodeName(path).constData(), 0644);
-        else
-            QFile::link(words.value(2), path);
-    }
+    for (const Medium::Step &step : medium.mSteps)
+        step(*this, snum);
+}
+
+Script Script::exits(int code)
+{
+    Script script(ScriptFile::Recording);
+    script.exitCode = code;
+    return script;
+}
+
+Script Script::writes(Does does) const
+{
+    Script script = *this;
+    script.body << QString::fromUtf8(kBodies[int(does)]);
+    return script;
+}
+
+Script Script::setsVersion(const QString &version) const
+{
+    Script script = *this;
+    script.body << QStringLiteral("printf '%s\\n' '%1' > '%v'").arg(version);
+    return script;
+}
+
+Medium &Medium::then(const Step &step)
+{
+    mSteps << step;
+    return *this;
+}
+
+Medium &Medium::lay(const Medium &after)
+{
+    mSteps << after.mSteps;
+    return *this;
+}
+
+Medium &Medium::script(Job job, const Script &script)
+{
+    const QString name = QLatin1String(MediumLayout::scriptName(job));
+    return then([=](const TestDevice &device, const QString &) {
+        if (script.file != ScriptFile::Recording)
+            return layScript(device, device.runDir() + '/' + name, script.file);
+        // Records its arguments, one per line, where recordedArguments() reads them.
+        const QString record = "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + device.root()
+                               + "/args-" + name + "'\nb=\"$4/data-$1/data-$1-$2-$3\"\n";
+        device.writeScript(device.runDir() + '/' + name,
+                           (record + script.body.join('\n') + "\nexit %1").arg(script.exitCode)
+                               .replace(QLatin1String("%v"), device.versionFile()));
+    });
+}
+
+Medium &Medium::backup(const QString &stamp, qint64 index, Spoil spoil)
+{
+    return backupNamed(QStringLiteral("data-%SNUM-%1-%2.tar").arg(stamp).arg(index), spoil);
+}
+
+// Each archive is paired with the side file of its base name.
+Medium &Medium::backupNamed(const QString &fileName, Spoil spoil)
+{
+    return then([=](const TestDevice &device, const QString &snum) {
+        const QString base = MediumLayout::deviceFolder(device.medium(), snum) + '/'
+                             + QString(fileName).replace(QLatin1String("%SNUM"), snum);
+        layPair(device, base, base.section('/', 0, -2) + '/'
+                                   + base.section('/', -1).section('.', 0, 0) + ".md5", spoil);
+    });
+}
+
+Medium &Medium::package(const QString &fileName, Spoil spoil)
+{
+    return then([=](const TestDevice &device, const QString &) {
+        const QString path = MediumLayout::packageFolder(device.medium()) + '/' + fileName;
+        layPair(device, path, MediumLayout::packageSideFile(path), spoil);
+    });
+}
+
+Medium &Medium::version(const QByteArray &text)
+{
+    return then([=](const TestDevice &device, const QString &) { device.writeVersionFile(text); });
+}
+
+Medium &Medium::at(const QString &path, const PathStep &make)
+{
+    return then([=](const TestDevice &device, const QString &) {
+        QDir().mkpath(QFileInfo(device.medium() + '/' + path).path());
+        make(device, device.medium() + '/' + path);
+    });
+}
+
+Medium &Medium::file(const QString &path, const QByteArray &content)
+{
+    return at(path, [=](const TestDevice &device, const QString &to) {
+        device.writeFile(to, content);
+    });
+}
+
+Medium &Medium::dir(const QString &path)
+{
+    return at(path, [](const TestDevice &, const QString &to) { QDir().mkpath(to); });
+}
+
+Medium &Medium::link(const QString &path, const QString &target)
+{
+    return at(path, [=](const TestDevice &, const QString &to) { QFile::link(target, to); });
+}
+
+// The device's root holds elsewhere/ and nothing named "nowhere".
+Medium &Medium::link(const QString &path, Off target)
+{
+    return at(path, [=](const TestDevice &device, const QString &to) {
+        QFile::link(device.root() + (target == Elsewhere ? "/elsewhere" : "/nowhere"), to);
+    });
 }
 
 namespace TestSupport {
@@ -406,8 +416,10 @@ void startExecutable(QProcess &process, const QString &executable, const QString
 QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
                  const QString &until, int limitMs, bool *timedOut)
 {
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    startExecutable(child, executable, arguments);
+    if (!executable.isEmpty()) {
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        startExecutable(child, executable, arguments);
+    }
     QString output;
     QElapsedTimer clock;
     clock.start();

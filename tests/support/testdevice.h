@@ -1,13 +1,19 @@
 #ifndef KORVELLO_TESTDEVICE_H
 #define KORVELLO_TESTDEVICE_H
 
+#include "mediumlayout.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtMessageHandler>
+#include <QVector>
 
+#include <functional>
+
+class Medium;
 class QProcess;
 class QVariant;
 
@@ -31,10 +37,6 @@ public:
     QString writeFile(const QString &path, const QByteArray &content) const;
     // Writes an executable "#!/bin/sh" script with the given body.
     QString writeScript(const QString &path, const QString &body) const;
-    // A script at medium/run/<name> that records its arguments, one per line,
-    // runs `body` and exits with `exitCode`.
-    QString writeRecordingScript(const QString &name, int exitCode = 0,
-                                 const QString &body = QString()) const;
     // The arguments the script received, or an empty list when it never ran.
     QStringList recordedArguments(const QString &scriptName) const;
 
@@ -44,29 +46,80 @@ public:
     // korvello-medium check's report on the medium, run as the command line
     // runs it with these options; a non-zero exit code leads it.
     QString checkReport(const QString &snum, const QStringList &options = {}) const;
-
-    // Lays out the medium for the serial `snum` from one line per item, the
-    // one way every suite describes a medium (paths relative to the medium;
-    // %root stands for the device's "/", %else for elsewhere()):
-    //   backup STAMP INDEX [FORM]   an archive data-SNUM-STAMP-INDEX.tar made with tar,
-    //   backup NAME [FORM]          or any archive name, and its side file by md5sum
-    //   package NAME [FORM]         run/upgrade/NAME and NAME.md5 alike
-    //   version TEXT                the version file; \n, \r and \t stand for line ends, tab
-    //   script JOB EXIT [BODY]      run/JOB_script.sh recording its arguments; the body
-    //                               may use $b, the backup's path without extension,
-    //                               and the words of kBodies in testdevice.cpp
-    //   script JOB missing|noexec|crlf|badinterpreter|reference|edited (DATA_DIR=/srv1)
-    //   link PATH TARGET, file PATH [TEXT, escaped as for version], fifo PATH, dir PATH
-    // FORM spoils the pair: wrong, upper (digest), none (no side file), only
-    // (side file alone), alone (the digest alone), crlf, blank (before the
-    // digest), utf16, fifo, zero (a link to /dev/zero), nul1g (1 GiB of NUL
-    // bytes without a line end), x150 (150 MiB of "x"), truncated (archive),
-    // dataless (the data a link to /dev/zero).
-    void lay(const QStringList &items, const QString &snum) const;
+    void lay(const Medium &medium, const QString &snum) const;
 
 private:
     QTemporaryDir mDir;
 };
+
+// A test medium's words, an enum per vocabulary: a misspelt form does not
+// compile, where it could lay a silently different medium.
+using Job = MediumLayout::Script;
+
+// How an archive or package and its side file (by md5sum) are spoilt: the
+// side file's text, something in its place, or the data.
+enum class Spoil {
+    None, WrongDigest, UpperDigest, DigestAlone, CrLf, Utf16, NoSideFile, SideFileOnly,
+    Truncated, Fifo, DevZero, KernelFile, OffMedium, Nul1GiB, X150MiB,
+    Dataless,  // the data's ".tar" a link to /dev/zero
+    LinkedOff, // the data a link to a copy off the medium
+    Folder,    // a folder by the data's name, nothing else
+};
+
+// What a recording script does after recording its arguments, for the
+// backup its job asked for.
+enum class Does {
+    Archive, SideFile, FifoSum,
+    Flood1GiB, // of standard output, then:
+    Flood,     // 20 MB ending in "last" on standard output, 150 MB on the error channel
+    Talk,      // a few lines, one with a NUL byte; reads its input
+    Killed,
+};
+
+enum class ScriptFile {
+    Recording, // records its arguments: Script::exits()
+    Missing, NotExecutable, CrLf, BadInterpreter, NullInterpreter, ElfJunk, Folder,
+    Reference, Edited, // the reference script; with DATA_DIR=/srv1, the same size
+};
+
+struct Script
+{
+    Script(ScriptFile file) : file(file) {}
+    static Script exits(int code);
+    Script writes(Does does) const;
+    Script setsVersion(const QString &version) const; // as the version file's one line
+    ScriptFile file;
+    int exitCode = 0;
+    QStringList body;
+};
+
+// A medium as steps that TestDevice::lay takes in turn; paths are relative to it.
+class Medium
+{
+public:
+    enum Off { Elsewhere, Nowhere }; // where a link off the medium leads
+
+    Medium &script(Job job, const Script &script);
+    // data-SNUM-STAMP-INDEX.tar, made with tar, and its side file.
+    Medium &backup(const QString &stamp, qint64 index, Spoil spoil = Spoil::None);
+    Medium &backupNamed(const QString &fileName, Spoil spoil = Spoil::None);
+    Medium &package(const QString &fileName, Spoil spoil = Spoil::None);
+    Medium &version(const QByteArray &text);
+    Medium &file(const QString &path, const QByteArray &content = "x");
+    Medium &dir(const QString &path);
+    Medium &link(const QString &path, Off target);
+    Medium &link(const QString &path, const QString &target); // an absolute path
+    Medium &lay(const Medium &after); // another medium's steps after these
+
+private:
+    friend class TestDevice;
+    using Step = std::function<void(const TestDevice &device, const QString &snum)>;
+    Medium &then(const Step &step);
+    using PathStep = std::function<void(const TestDevice &device, const QString &to)>;
+    Medium &at(const QString &path, const PathStep &make); // its folder made first
+    QVector<Step> mSteps;
+};
+Q_DECLARE_METATYPE(Medium)
 
 namespace TestSupport {
 
@@ -93,8 +146,9 @@ bool makeTar(const QString &archivePath, const QByteArray &content);
 // another architecture; scripts and system tools directly.
 void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments);
 
-// Runs a child with both channels merged until it ends or, with `until`
-// set, until a whole line holding that text has appeared; then kills it.
+// Runs a child with both channels merged (no executable: one already
+// started) until it ends or, with `until` set, until a whole line holding
+// that text has appeared; then kills it.
 // Returns everything it printed; *timedOut tells whether limitMs ran out.
 QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
                  const QString &until, int limitMs, bool *timedOut = nullptr);
