@@ -90,18 +90,6 @@ void TestPictures::alternateUpgradeScreenIsTheBackupForm()
     QCOMPARE(log.lines(), QStringList(QStringLiteral("===  on_pb_update_clicked")));
 }
 
-// A job's screen in its countdown as a device of another resolution shows
-// it: the note line drawn at a pixel size of its own.
-QImage countdownPicture(ScreenPictures::Screen job, const QString &note, int pixelSize)
-{
-    const auto window = ScreenPictures::build({QString(), job, note, Texts::secondsLeft(5), false});
-    auto *label = window->findChild<QLabel *>(QStringLiteral("label_note"));
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    label->setFont(font);
-    return window->grab().toImage();
-}
-
 void TestPictures::readNote_data()
 {
     using ScreenPictures::Screen;
@@ -150,8 +138,15 @@ void TestPictures::readNote()
     QVector<ScreenReading::Candidate> notes = ScreenReading::finalNotes(screen, version);
     if (version == QLatin1String("twice"))
         notes.append({QStringLiteral("alike"), shown});
+    // The countdown as a device of another resolution shows it: the note at a size of its own.
+    const auto window =
+        ScreenPictures::build({QString(), screen, shown, Texts::secondsLeft(5), false});
+    auto *label = window->findChild<QLabel *>(QStringLiteral("label_note"));
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    label->setFont(font);
     const ScreenReading::Reading reading =
-        ScreenReading::readNote(countdownPicture(screen, shown, pixelSize), screen, notes);
+        ScreenReading::readNote(window->grab().toImage(), screen, notes);
     QCOMPARE(reading.candidate < 0 ? QStringLiteral("unreadable") : notes.at(reading.candidate).name,
              read);
     QVERIFY(!reading.reason.isEmpty());

@@ -1,9 +1,6 @@
-// The reference scripts of medium/ doing real work: run by the simulator the
-// way the device runs them, or started directly where only the script's own
-// behaviour is in question. Every case runs with the system's tools or with
-// BusyBox's applets alone (and BusyBox's sh), as on the device. Power cuts,
-// FAT32 and a full medium are proven on real file systems in the emulated
-// device (scripts/device-vm.sh suite, scripts/powercut.sh).
+// The reference scripts of medium/ doing real work, run by the simulator or directly, with the
+// system's tools or BusyBox's alone, as on the device. Power cuts, FAT32 and a full medium are
+// proven on real file systems in the emulated device (scripts/device-vm.sh suite, powercut.sh).
 
 #include "regularfile.h"
 #include "testdevice.h"

@@ -2,8 +2,6 @@
 #include "utils.h"
 
 #include <QApplication>
-#include <QRandomGenerator>
-#include <QTextCodec>
 #include <QtTest>
 
 #include <cstdio>
@@ -49,54 +47,6 @@ void place(const TestDevice &device, const QString &path, const QByteArray &cont
         device.writeFile(path, content);
 }
 
-// A side file as anything may write it: runs of digits in either case, line
-// ends and blanks anywhere, NUL and stray bytes, runs across the stream's
-// read blocks, in UTF-8 with or without a byte-order mark, UTF-16 or UTF-32.
-QByteArray randomSideFile(QRandomGenerator &random)
-{
-    const char *const pieces[] = {"0123456789abcdef", "ABCDEF", "\r", "\n", "\r\n", " ", "g"};
-    QByteArray text;
-    for (int n = random.bounded(1, 12); n > 0; --n) {
-        const int kind = random.bounded(10);
-        if (kind < 7) {
-            const QByteArray piece = pieces[kind];
-            for (int i = random.bounded(1, 40); i > 0; --i)
-                text += piece.at(random.bounded(piece.size()));
-        } else if (kind == 7) {
-            text += QByteArray(random.bounded(4060, 4100), 'z');
-        } else {
-            text += char(random.bounded(kind == 8 ? 1 : 128, 256) % 256);
-        }
-    }
-    const char *const codecs[] = {"UTF-16LE", "UTF-16BE", "UTF-32LE"};
-    const int encoding = random.bounded(8);
-    if (encoding == 0)
-        return "\xEF\xBB\xBF" + text;
-    if (encoding > 3)
-        return text;
-    const QString decoded = QChar(QChar::ByteOrderMark) + QString::fromLatin1(text);
-    return QTextCodec::codecForName(codecs[encoding - 1])->fromUnicode(decoded);
-}
-
-// The side-file rule read the plain way: the whole first line through a
-// text stream, then the regular expression; and the debug line it gives.
-QString wholeLineDigest(const QString &path, QString *logged)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
-    QTextStream in(&file);
-    in.setCodec("UTF-8");
-    const QString line = in.readLine();
-    const QRegularExpressionMatch match
-        = QRegularExpression(QStringLiteral("([0-9a-f]{32})")).match(line);
-    if (line.isEmpty())
-        QDebug(logged) << "MD5 file is empty:" << path;
-    else if (!match.hasMatch())
-        QDebug(logged) << "No valid MD5 found in line:" << line;
-    logged->chop(logged->endsWith(QLatin1Char(' ')) ? 1 : 0); // as the message handler gets it
-    return line.isEmpty() ? QString() : match.captured(1);
-}
-
 } // namespace
 
 class TestUtils : public QObject
@@ -108,7 +58,6 @@ private slots:
     void readVersion();
     void md5_data();
     void md5();
-    void sideFileScanMatchesWholeLine();
     void versionText();
 };
 
@@ -211,27 +160,6 @@ void TestUtils::md5()
     const QString firstLine = QString::fromLatin1(side).section(QRegularExpression("\r?\n"), 0, 0);
     logged.replaceInStrings("%1", dataPath).replaceInStrings("%2", sidePath);
     QCOMPARE(log.lines(), logged.replaceInStrings("%3", firstLine));
-}
-
-// The side file's first line is read as a stream, never whole; what it finds
-// and logs must be what reading the whole line finds and logs.
-void TestUtils::sideFileScanMatchesWholeLine()
-{
-    TestDevice device;
-    const QString path = device.root() + QStringLiteral("/side.md5");
-    QRandomGenerator random(20261205);
-    for (int i = 0; i < 3000; ++i) {
-        const QByteArray content = randomSideFile(random);
-        device.writeFile(path, content);
-        QString expectedLog;
-        const QString expected = wholeLineDigest(path, &expectedLog);
-        LogCapture log;
-        const QString found = Utils::extractMD5FromFile(path);
-        const QByteArray shown = content.left(80).toHex();
-        QVERIFY2(found == expected && found.isNull() == expected.isNull(), shown.constData());
-        if (expectedLog.size() < 4096)
-            QCOMPARE(log.lines().join(QLatin1Char('\n')), expectedLog);
-    }
 }
 
 void TestUtils::versionText()

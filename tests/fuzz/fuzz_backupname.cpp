@@ -7,35 +7,7 @@
 #include "backupcatalog.h"
 #include "fuzzinput.h"
 
-namespace {
-
-// The value of [0-9]{1,9}, which always fits. The last piece never holds
-// a "-": that is where the name was split.
-bool plainNumber(const QString &piece, int *value)
-{
-    if (piece.isEmpty() || piece.size() > 9)
-        return false;
-    int result = 0;
-    for (const QChar c : piece) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-        result = result * 10 + (c.unicode() - '0');
-    }
-    *value = result;
-    return true;
-}
-
-// A letter, a dot or any character outside ASCII makes a piece no number.
-bool plainlyNoNumber(const QString &piece)
-{
-    for (const QChar c : piece) {
-        if (c.unicode() > 0x7f || c.isLetter() || c == QLatin1Char('.'))
-            return true;
-    }
-    return piece.isEmpty();
-}
-
-} // namespace
+#include <QRegularExpression>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -53,11 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!carries)
         return 0;
     const QString last = base.mid(base.lastIndexOf(QLatin1Char('-')) + 1);
-    int value = 0;
-    if (plainNumber(last, &value))
-        FuzzInput::expect(index == value, "a plain number is the index", QString::number(index),
-                          last);
-    else if (plainlyNoNumber(last))
+    // [0-9]{1,9} always fits; a letter, a dot or a character outside ASCII is no number.
+    static const QRegularExpression plain("\\A[0-9]{1,9}\\z");
+    static const QRegularExpression none("\\A\\z|[^\\x{0}-\\x{7f}]|[A-Za-z.]");
+    if (plain.match(last).hasMatch())
+        FuzzInput::expect(index == last.toInt(), "a plain number is the index",
+                          QString::number(index), last);
+    else if (none.match(last).hasMatch())
         FuzzInput::expect(index == 0, "no number gives 0", QString::number(index), last);
     return 0;
 }

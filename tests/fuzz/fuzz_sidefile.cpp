@@ -27,13 +27,9 @@ SideFile::Reading wholeLine(const QString &path)
     const QRegularExpressionMatch match = digest.match(line);
     reading.lineLength = match.hasMatch() ? match.capturedEnd() : line.size();
     reading.lineHead = line.left(int(qMin<qint64>(reading.lineLength, BoundedLog::kHeadSize)));
-    if (match.hasMatch()) {
-        reading.status = SideFile::Reading::Found;
-        reading.digest = match.captured();
-    } else {
-        reading.status = line.isEmpty() ? SideFile::Reading::EmptyLine
-                                        : SideFile::Reading::NoDigest;
-    }
+    reading.digest = match.captured();
+    reading.status = match.hasMatch() ? SideFile::Reading::Found
+        : line.isEmpty() ? SideFile::Reading::EmptyLine : SideFile::Reading::NoDigest;
     return reading;
 }
 
@@ -42,15 +38,14 @@ SideFile::Reading wholeLine(const QString &path)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = FuzzInput::asMediumFile(data, size);
-    const SideFile::Reading scanned = SideFile::read(path);
-    const SideFile::Reading whole = wholeLine(path);
-    FuzzInput::expect(scanned.status == whole.status, "the same status",
-                      QString::number(scanned.status), QString::number(whole.status));
-    FuzzInput::expect(scanned.digest == whole.digest, "the same digest", scanned.digest,
-                      whole.digest);
-    FuzzInput::expect(scanned.lineLength == whole.lineLength, "the same line length",
-                      QString::number(scanned.lineLength), QString::number(whole.lineLength));
-    FuzzInput::expect(scanned.lineHead == whole.lineHead, "the same line head",
-                      scanned.lineHead, whole.lineHead);
+    const SideFile::Reading scanned = SideFile::read(path), whole = wholeLine(path);
+    FuzzInput::expect(scanned.status == whole.status && scanned.digest == whole.digest
+                          && scanned.lineLength == whole.lineLength
+                          && scanned.lineHead == whole.lineHead,
+                      "the same status, digest, line length and line head",
+                      QStringLiteral("%1 %2 %3 %4").arg(scanned.status).arg(scanned.digest)
+                          .arg(scanned.lineLength).arg(scanned.lineHead),
+                      QStringLiteral("%1 %2 %3 %4").arg(whole.status).arg(whole.digest)
+                          .arg(whole.lineLength).arg(whole.lineHead));
     return 0;
 }

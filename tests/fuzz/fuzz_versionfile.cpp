@@ -8,28 +8,18 @@
 
 #include <cstdio>
 
-namespace {
-
-const int kLineBytes = 4096;
-
-QString firstLine(const QByteArray &bytes)
-{
-    const int feed = bytes.indexOf('\n');
-    QByteArray line = bytes.left(feed < 0 ? bytes.size() : feed + 1).left(kLineBytes);
-    line.chop(1);
-    const int nul = line.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? line : line.left(nul));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // The reader reports a cut or empty line on standard output, once per input.
     static FILE *const quiet = std::freopen("/dev/null", "w", stdout);
     Q_UNUSED(quiet)
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    const int feed = bytes.indexOf('\n');
+    QByteArray line = bytes.left(feed < 0 ? bytes.size() : feed + 1).left(4096);
+    line.chop(1);
+    const int nul = line.indexOf('\0');
+    const QString wanted = QString::fromUtf8(nul < 0 ? line : line.left(nul));
     const QString read = Utils::readVersionFromPath(FuzzInput::asMediumFile(data, size));
-    FuzzInput::expect(read == firstLine(bytes), "the first line, cut", read, firstLine(bytes));
+    FuzzInput::expect(read == wanted, "the first line, cut", read, wanted);
     return 0;
 }

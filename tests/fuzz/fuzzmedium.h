@@ -54,8 +54,8 @@ struct Folder
     {
         QStringList names;
         for (const Entry &entry : entries)
-            names << (entry.form == Form::File ? entry.name : QString());
-        names.removeAll(QString());
+            if (entry.form == Form::File)
+                names << entry.name;
         return names;
     }
 };
@@ -172,10 +172,9 @@ inline JobDecisions::Candidacy wantedCandidacy(const Folder &folder, const QStri
 inline QString wantedPackage(const Folder &folder)
 {
     QString taken;
-    for (const Entry &entry : folder.entries) {
-        if (listed(entry, "update-v") && !(entry.name.toLower() < taken.toLower()))
-            taken = entry.name;
-    }
+    for (const Entry &entry : folder.entries)
+        taken = listed(entry, "update-v") && !(entry.name.toLower() < taken.toLower())
+            ? entry.name : taken;
     return taken;
 }
 
