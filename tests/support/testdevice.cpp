@@ -25,15 +25,11 @@
 
 namespace {
 
-QTemporaryDir *guardDir()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-
+// Empty when no temporary directory could be made.
 QString guardRoot()
 {
-    return guardDir()->path() + QStringLiteral("/guard-root");
+    static QTemporaryDir dir;
+    return dir.isValid() ? dir.path() + QStringLiteral("/guard-root") : QString();
 }
 
 int sReboots = 0;
@@ -53,6 +49,12 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
     }
     if (sPassOn)
         sPassOn(type, context, message);
+}
+
+QString made(const QString &folder)
+{
+    QDir().mkpath(folder);
+    return folder;
 }
 
 const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
@@ -146,6 +148,14 @@ void layPair(const TestDevice &device, const QString &data, const QString &side,
         replaceSideFile(device, side, spoil);
 }
 
+QString jsonType(const QJsonValue &value)
+{
+    static const char *const names[] = {"null", "boolean", "number", "string", "array", "object"};
+    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()))
+        return QStringLiteral("integer");
+    return QLatin1String(names[qMin(int(value.type()), 5)]);
+}
+
 } // namespace
 
 TestDevice::TestDevice()
@@ -159,30 +169,15 @@ TestDevice::~TestDevice()
     Platform::setRootPath(guardRoot());
 }
 
-QString TestDevice::root() const
-{
-    return mDir.path();
-}
-
 QString TestDevice::medium(int devType) const
 {
-    const QString path = root()
-                         + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot
-                                                      : DevicePaths::kUsbRoot);
-    QDir().mkpath(path);
-    return path;
+    return made(root() + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot
+                                                    : DevicePaths::kUsbRoot));
 }
 
 QString TestDevice::runDir(int devType) const
 {
-    const QString path = MediumLayout::runFolder(medium(devType));
-    QDir().mkpath(path);
-    return path;
-}
-
-QString TestDevice::elsewhere() const
-{
-    return root() + QStringLiteral("/elsewhere");
+    return made(MediumLayout::runFolder(medium(devType)));
 }
 
 QString TestDevice::writeFile(const QString &path, const QByteArray &content) const
@@ -217,11 +212,6 @@ QString TestDevice::versionFile() const
     return root() + QLatin1String(DevicePaths::kVersionFile);
 }
 
-void TestDevice::writeVersionFile(const QByteArray &content) const
-{
-    writeFile(versionFile(), content);
-}
-
 QString TestDevice::checkReport(const QString &snum, const QStringList &options) const
 {
     QStringList arguments = QStringList{"check", medium(), "--snum", snum} + options;
@@ -238,13 +228,6 @@ void TestDevice::lay(const Medium &medium, const QString &snum) const
 {
     for (const Medium::Step &step : medium.mSteps)
         step(*this, snum);
-}
-
-Script Script::exits(int code)
-{
-    Script script(ScriptFile::Recording);
-    script.exitCode = code;
-    return script;
 }
 
 Script Script::writes(Does does) const
@@ -359,7 +342,7 @@ bool prepareProcess()
     // reaches the system's own command.
     Platform::setRebootHandler([] { ++sReboots; });
     FileNames::install();
-    if (!guardDir()->isValid()) {
+    if (guardRoot().isEmpty()) {
         fprintf(stderr, "cannot create a temporary directory\n");
         return false;
     }
@@ -382,10 +365,9 @@ void resetRebootCount()
 
 QByteArray md5sumLine(const QString &filePath)
 {
-    const QFileInfo info(filePath);
     QProcess md5sum;
-    md5sum.setWorkingDirectory(info.absolutePath());
-    md5sum.start(QStringLiteral("md5sum"), QStringList() << info.fileName());
+    md5sum.setWorkingDirectory(QFileInfo(filePath).absolutePath());
+    md5sum.start(QStringLiteral("md5sum"), {QFileInfo(filePath).fileName()});
     md5sum.waitForFinished(-1);
     return md5sum.readAllStandardOutput();
 }
@@ -443,6 +425,16 @@ long childrenPeakKiB()
     return usage.ru_maxrss;
 }
 
+QString missed(const QString &said, const QStringList &says)
+{
+    for (const QString &text : says) {
+        const bool absent = text.startsWith(QLatin1Char('!'));
+        if (said.contains(text.mid(absent ? 1 : 0)) == absent)
+            return text;
+    }
+    return QString();
+}
+
 void setSerial(const QVariant &serial)
 {
     if (serial.isNull())
@@ -453,14 +445,18 @@ void setSerial(const QVariant &serial)
 
 LogCapture::LogCapture()
 {
-    clear();
-    mPrevious = qInstallMessageHandler(captureMessage);
-    sPassOn = mPrevious;
+    {
+        QMutexLocker lock(&sLogMutex);
+        sLogLines.clear();
+        sLogTimes.clear();
+        sLogClock.start();
+    }
+    sPassOn = qInstallMessageHandler(captureMessage);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(mPrevious);
+    qInstallMessageHandler(sPassOn);
     sPassOn = nullptr;
 }
 
@@ -478,62 +474,17 @@ QList<qint64> LogCapture::times() const
 
 int LogCapture::count(const QString &text) const
 {
-    int n = 0;
-    for (const QString &line : lines())
-        n += line.contains(text) ? 1 : 0;
-    return n;
+    return lines().filter(text).size();
 }
 
 qint64 LogCapture::elapsedAt(const QString &text) const
 {
     QMutexLocker lock(&sLogMutex);
-    for (int i = 0; i < sLogLines.size(); ++i) {
-        if (sLogLines.at(i).contains(text))
-            return sLogTimes.at(i);
-    }
-    return -1;
-}
-
-void LogCapture::clear()
-{
-    QMutexLocker lock(&sLogMutex);
-    sLogLines.clear();
-    sLogTimes.clear();
-    sLogClock.start();
+    const QStringList hits = sLogLines.filter(text);
+    return hits.isEmpty() ? -1 : sLogTimes.at(sLogLines.indexOf(hits.first()));
 }
 
 } // namespace TestSupport
-
-namespace {
-
-QString jsonType(const QJsonValue &value)
-{
-    static const char *const names[] = {"null", "boolean", "number", "string", "array", "object"};
-    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()))
-        return QStringLiteral("integer");
-    return QLatin1String(names[qMin(int(value.type()), 5)]);
-}
-
-QString objectViolation(const QJsonObject &object, const QJsonObject &schema,
-                        const QJsonObject &root, const QString &where)
-{
-    for (const QJsonValue &key : schema.value("required").toArray()) {
-        if (!object.contains(key.toString()))
-            return where + QStringLiteral(": no ") + key.toString();
-    }
-    const QJsonObject properties = schema.value("properties").toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!properties.contains(it.key()) && schema.value("additionalProperties") == false)
-            return where + QStringLiteral(": unknown ") + it.key();
-        const QString violation = TestSupport::schemaViolation(
-            it.value(), properties.value(it.key()).toObject(), root, where + '.' + it.key());
-        if (!violation.isEmpty())
-            return violation;
-    }
-    return QString();
-}
-
-} // namespace
 
 QString TestSupport::schemaViolation(const QJsonValue &value, const QJsonObject &schema,
                                      const QJsonObject &root, const QString &where)
@@ -551,8 +502,20 @@ QString TestSupport::schemaViolation(const QJsonValue &value, const QJsonObject 
         return where + QStringLiteral(": a ") + actual;
     if (schema.contains("enum") && !schema.value("enum").toArray().contains(value))
         return where + QStringLiteral(": not one of its values");
-    if (value.isObject())
-        return objectViolation(value.toObject(), schema, top, where);
+    const QJsonObject object = value.toObject(); // empty unless it is one
+    for (const QJsonValue &key : value.isObject() ? schema["required"].toArray() : QJsonArray()) {
+        if (!object.contains(key.toString()))
+            return where + QStringLiteral(": no ") + key.toString();
+    }
+    const QJsonObject properties = schema.value("properties").toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!properties.contains(it.key()) && schema.value("additionalProperties") == false)
+            return where + QStringLiteral(": unknown ") + it.key();
+        const QString violation = schemaViolation(it.value(), properties.value(it.key()).toObject(),
+                                                  top, where + '.' + it.key());
+        if (!violation.isEmpty())
+            return violation;
+    }
     const QJsonArray items = value.toArray();
     for (int i = 0; i < items.size(); ++i) {
         const QString violation = schemaViolation(items.at(i), schema.value("items").toObject(),
