@@ -152,10 +152,10 @@ void TestDecisions::decisions_data()
         "../../../x");
 
     const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
-    const QString missing = QStringLiteral("備份失敗 ：備份檔不存在");
     const QString base = "run/data/data-A7/data-A7-" + kStamp + "-1";
     row("verify: good", Verification, Medium().backup(kStamp, 1), {" 備份成功 "});
-    row("verify: another index written", Verification, Medium().backup(kStamp, 99), {missing});
+    row("verify: another index written", Verification, Medium().backup(kStamp, 99),
+        {"備份失敗 ：備份檔不存在"});
     row("verify: no side file", Verification, Medium().backup(kStamp, 1, Spoil::NoSideFile),
         {"備份失敗 ：備份檔MD5不不存在"});
     row("verify: wrong digest", Verification, Medium().backup(kStamp, 1, Spoil::WrongDigest),

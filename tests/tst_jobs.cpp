@@ -4,6 +4,7 @@
 // could hang or flood the tool never runs in this process). korvello-medium's
 // check reads the medium first and must predict the end.
 
+#include "commandline.h"
 #include "databackupview.h"
 #include "datarecoverview.h"
 #include "dataupgradeview.h"
@@ -16,8 +17,6 @@
 #include <QtTest>
 
 #include <memory>
-
-using TestSupport::kSlackMs;
 
 namespace {
 
@@ -36,12 +35,7 @@ const QString kRemovalLine = QStringLiteral("===  handleRebootCount  remove upgr
 
 // Each step's note stays on screen at least this long: between the debug
 // lines written when it is set and when the next step begins.
-struct Gap
-{
-    const char *from;
-    const char *to;
-    int ms;
-};
+struct Gap { const char *from, *to; int ms; };
 const Gap kGaps[] = {
     {"Exit Code:", "===  slot_toCheckTimeOut", 800},
     {"===  checkBackIndex  backfileName", "===  slot_toRunSHOut", 1000},
@@ -124,8 +118,7 @@ qint64 writtenAt(const Transcript &transcript, const QString &text)
     return hits.isEmpty() ? -1 : transcript.at.at(transcript.log.indexOf(hits.first()));
 }
 
-// The real tool as the device starts it, up to its countdown; its transcript
-// is what it printed.
+// The real tool as the device starts it, up to its countdown, as it printed it.
 Transcript collectSimulator(QProcess &sim, bool *timedOut)
 {
     const QString until = "second line: " + kFirstTick;
@@ -140,10 +133,9 @@ Transcript collectSimulator(QProcess &sim, bool *timedOut)
     return transcript;
 }
 
-// What check's JSON report says the job ends with: the note, or "script: "
-// + the success note when the script's exit code decides; and the file it
-// says the restoration or upgrade script gets. The report must have the
-// form its schema documents.
+// What check's JSON report, of the form its schema documents, says the job ends
+// with: the note, or "script: " + the success note when the script's exit code
+// decides; and the file it says the restoration or upgrade script gets.
 QString predicted(const TestDevice &device, int job, const QString &snum, QString *handed)
 {
     static const QJsonObject schema = [] {
@@ -151,7 +143,13 @@ QString predicted(const TestDevice &device, int job, const QString &snum, QStrin
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
                                               : QJsonObject();
     }();
-    const QString report = device.checkReport(snum, {"--json"});
+    QStringList arguments = {"check", device.medium(), "--snum", snum, "--json"};
+    if (QFile::exists(device.versionFile()))
+        arguments << QStringLiteral("--version-file") << device.versionFile();
+    QString report;
+    QTextStream out(&report);
+    MediumCommand::run(arguments, out, out);
+    out.flush();
     const QJsonObject document
         = QJsonDocument::fromJson(report.mid(report.indexOf('{')).toUtf8()).object();
     const QString violation = TestSupport::schemaViolation(document, schema);
@@ -230,7 +228,8 @@ void checkTiming(const Transcript &transcript, int job, bool automatic, bool cou
         QCOMPARE(transcript.log.count(kTickLine.arg(count)), 1);
     const qint64 ticked = writtenAt(transcript, kTickLine.arg(0))
                           - writtenAt(transcript, kTickLine.arg(5));
-    QVERIFY2(ticked >= 5000 && ticked <= 5000 + kSlackMs, qPrintable(QString::number(ticked)));
+    QVERIFY2(ticked >= 5000 && ticked <= 5000 + TestSupport::kSlackMs,
+             qPrintable(QString::number(ticked)));
 }
 
 } // namespace
@@ -272,8 +271,6 @@ void TestJobs::jobs_data()
     const QStringList pullUsb = {"等待設備重啟，請拔出U盤"};
     const QStringList missingLog = {"Error: Script does not exist - \"%run/"};
     const QStringList unstartedLog = {"Error: Failed to start script -"};
-    const QString busy = QStringLiteral("數據備份中，請稍後...");
-    const QString good = QStringLiteral(" 備份成功 ");
     auto backup = [](const char *index, const char *serial = "A7") {
         return QStringList{serial, "%stamp", index, "%data"};
     };
@@ -282,13 +279,13 @@ void TestJobs::jobs_data()
     const Medium goodScript = backupScript(archives.writes(Does::SideFile));
     const Medium exit3 = backupScript(Script::exits(3));
 
-    row("backup: first on an empty medium", 1, goodScript, good, backup("1"),
+    row("backup: first on an empty medium", 1, goodScript, kSuccess[1], backup("1"),
         {"===  runBackupSH   \"%run/backup_script.sh\""}, "auto", "A7", pullUsb);
     // With a history, so that check's lastRun meets the schema too.
     row("backup: highest index + 1", 1, Medium(exit3).backup("1", 1).backup("2", 5).backup("3", 3)
-        .file("run/log/A7.log", "2026-12-06T05:00:00Z\tbackup\t3\tmissing\t0\t1\tA7\n"), busy,
+        .file("run/log/A7.log", "2026-12-06T05:00:00Z\tbackup\t3\tmissing\t0\t1\tA7\n"), kBusy[1],
         backup("6"));
-    row("backup: serial unset", 1, Medium(exit3).backup("2024", 3), busy, backup("4", ""), {},
+    row("backup: serial unset", 1, Medium(exit3).backup("2024", 3), kBusy[1], backup("4", ""), {},
         "button", QVariant());
     row("backup: run/data leads off the medium", 1,
         Medium(goodScript).link("run/data", Medium::Elsewhere), "創建備份檔夾失敗", {}, {}, "sim");
@@ -306,7 +303,7 @@ void TestJobs::jobs_data()
     // Of a flood only the head and the tail are logged, with a marker between.
     row("backup: a flood of output, 1 GiB and more", 1, backupScript(Script::exits(0)
         .writes(Does::Flood1GiB).writes(Does::Flood).writes(Does::Archive).writes(Does::SideFile)),
-        good, backup("1"), {"Standard Output:  [cut: 1093741830 bytes in all]",
+        kSuccess[1], backup("1"), {"Standard Output:  [cut: 1093741830 bytes in all]",
         "Standard Output:  \"last\"", "\" [cut: 150000000 bytes in all] \"\\x00"}, "sim");
 
     auto recovers = [](const Script &script) {

@@ -221,10 +221,8 @@ void TestMedium::commands()
     const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
     const QStringList before = QDir(device.medium()).entryList(all);
     const QStringList elsewhere = QDir(device.elsewhere()).entryList(all);
-    arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
-    arguments.replaceInStrings(QStringLiteral("%r"), device.root());
-    arguments.replaceInStrings(QStringLiteral("%e"), device.elsewhere());
-    arguments.replaceInStrings(QStringLiteral("%v"), device.versionFile());
+    arguments.replaceInStrings("%m", device.medium()).replaceInStrings("%r", device.root())
+        .replaceInStrings("%e", device.elsewhere()).replaceInStrings("%v", device.versionFile());
     QString said;
     QTextStream out(&said);
     for (int end = arguments.indexOf(";"); end >= 0; end = arguments.indexOf(";")) {

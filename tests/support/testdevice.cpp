@@ -1,6 +1,5 @@
 #include "testdevice.h"
 
-#include "commandline.h"
 #include "filenames.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -10,12 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonObject>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 #include <QTextCodec>
-#include <QTextStream>
 #include <QVariant>
 
 #include <cmath>
@@ -104,7 +100,6 @@ QByteArray spoiltLine(const QByteArray &line, Spoil spoil)
     return spoil <= Spoil::Utf16 ? texts[int(spoil)] : line;
 }
 
-// What stands in the side file's place instead.
 void replaceSideFile(const TestDevice &device, const QString &side, Spoil spoil)
 {
     const QString away = device.elsewhere() + QLatin1Char('/') + QFileInfo(side).fileName();
@@ -202,26 +197,13 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
     if (!file.open(QIODevice::ReadOnly))
         return QStringList();
     // Read as names are: bytes that are not UTF-8 come back as they went.
-    QStringList arguments = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
-    arguments.removeLast(); // the final line feed
-    return arguments;
+    const QByteArray lines = file.readAll();
+    return QString::fromLocal8Bit(lines.left(lines.size() - 1)).split(QLatin1Char('\n'));
 }
 
 QString TestDevice::versionFile() const
 {
     return root() + QLatin1String(DevicePaths::kVersionFile);
-}
-
-QString TestDevice::checkReport(const QString &snum, const QStringList &options) const
-{
-    QStringList arguments = QStringList{"check", medium(), "--snum", snum} + options;
-    if (QFile::exists(versionFile()))
-        arguments << QStringLiteral("--version-file") << versionFile();
-    QString report;
-    QTextStream out(&report);
-    const int exitCode = MediumCommand::run(arguments, out, out);
-    out.flush();
-    return exitCode == 0 ? report : QStringLiteral("exit code %1\n").arg(exitCode) + report;
 }
 
 void TestDevice::lay(const Medium &medium, const QString &snum) const
@@ -445,12 +427,10 @@ void setSerial(const QVariant &serial)
 
 LogCapture::LogCapture()
 {
-    {
-        QMutexLocker lock(&sLogMutex);
-        sLogLines.clear();
-        sLogTimes.clear();
-        sLogClock.start();
-    }
+    QMutexLocker lock(&sLogMutex);
+    sLogLines.clear();
+    sLogTimes.clear();
+    sLogClock.start();
     sPassOn = qInstallMessageHandler(captureMessage);
 }
 

@@ -38,9 +38,6 @@ public:
 
     QString versionFile() const; // the simulated "/etc/version.cfg"
     void writeVersionFile(const QByteArray &content) const { writeFile(versionFile(), content); }
-    // korvello-medium check's report on the medium, run as the command line
-    // runs it with these options; a non-zero exit code leads it.
-    QString checkReport(const QString &snum, const QStringList &options = {}) const;
     void lay(const Medium &medium, const QString &snum) const;
 
 private:
@@ -164,8 +161,7 @@ public:
     QStringList lines() const;
     QList<qint64> times() const; // of each line, as elapsedAt counts
     int count(const QString &text) const;
-    // Milliseconds from the capture's start to the first line containing
-    // text, or -1 when there is none.
+    // Milliseconds from the capture's start to the first line holding text; -1: none.
     qint64 elapsedAt(const QString &text) const;
 };
 
@@ -180,7 +176,6 @@ public:
         QApplication app(argc, argv);                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                             \
         TestObject tc;                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                           \
         return QTest::qExec(&tc, argc, argv);                                                \
     }
 
