@@ -130,9 +130,7 @@ void TestDecisions::decisions_data()
         QTest::newRow(name) << int(step) << medium << ends << after << serial;
     };
     const QString noFolder = QStringLiteral("創建備份檔夾失敗");
-    row("backup: first on an empty medium", Numbering, {}, {"1"});
-    row("backup: highest index + 1", Numbering, Medium().backup("1", 1).backup("2", 5)
-        .backup("3", 3), {"6"});
+    // An empty medium and the highest index + 1: tst_jobs's rows of those names.
     row("backup: upper case counts; side files, folders, links do not", Numbering, Medium()
         .backupNamed("DATA-A7-2024-4.TAR").file("run/data/data-A7/data-A7-x-7.md5")
         .dir("run/data/data-A7/data-A7-x-8.tar")
@@ -149,17 +147,15 @@ void TestDecisions::decisions_data()
         Medium().file("run/data/data-A7"), {noFolder});
     row("backup: run/data leads off the medium", Numbering,
         Medium().link("run/data", Medium::Elsewhere), {noFolder});
-    row("backup: a serial that climbs off the medium", Numbering, {}, {noFolder}, {},
-        "../../../../../../elsewhere/x");
+    // Out of run/data: so much the more off the medium.
     row("backup: a serial that climbs out of run/data", Numbering, {}, {noFolder}, {},
         "../../../x");
 
     const QString mismatch = QStringLiteral("備份失敗 ：備份檔校驗錯誤");
-    const QString missing = QStringLiteral("備份失敗 ：備份檔不存在");
     const QString base = "run/data/data-A7/data-A7-" + kStamp + "-1";
     row("verify: good", Verification, Medium().backup(kStamp, 1), {" 備份成功 "});
-    row("verify: nothing written", Verification, {}, {missing});
-    row("verify: another index written", Verification, Medium().backup(kStamp, 99), {missing});
+    row("verify: another index written", Verification, Medium().backup(kStamp, 99),
+        {"備份失敗 ：備份檔不存在"});
     row("verify: no side file", Verification, Medium().backup(kStamp, 1, Spoil::NoSideFile),
         {"備份失敗 ：備份檔MD5不不存在"});
     row("verify: wrong digest", Verification, Medium().backup(kStamp, 1, Spoil::WrongDigest),
@@ -173,12 +169,10 @@ void TestDecisions::decisions_data()
     const QString none = QStringLiteral("備份檔不存在");
     const QString stray = QStringLiteral("4%1").arg(QChar(0xDCFF)); // byte 0xFF
     row("restore: the newest of three", Choice, third(Spoil::None), {"data-A7-3-3.tar"});
-    row("restore: newest with another digest", Choice, third(Spoil::WrongDigest),
-        {second, "3 digests differ"});
-    row("restore: newest without side file", Choice, third(Spoil::NoSideFile),
-        {second, "3 no side file"});
-    row("restore: newest side file a link off the medium", Choice, third(Spoil::OffMedium),
-        {second, "3 no digest"});
+    // Taking any one of them would restore it instead of the second.
+    row("restore: newer ones with another digest, no side file, side file off the medium", Choice,
+        third(Spoil::WrongDigest).backup("4", 4, Spoil::NoSideFile).backup("5", 5,
+        Spoil::OffMedium), {second, "3 digests differ", "4 no side file", "5 no digest"});
     row("restore: a name that is not UTF-8", Choice, third(Spoil::None).backup(stray, 4),
         {"data-A7-" + stray + "-4.tar"});
     row("restore: equal index, earlier time stamp", Choice, Medium().backup("5", 4)
@@ -192,10 +186,9 @@ void TestDecisions::decisions_data()
     row("restore: an upper-case twin is restored as the .tar", Choice, Medium()
         .backupNamed("data-A7-1-6.TAR").backupNamed("data-A7-1-6.tar"), {"data-A7-1-6.tar"});
     row("restore: no device folder", Choice, {}, {none});
-    row("restore: only side files", Choice, Medium().backup("1", 3, Spoil::SideFileOnly),
-        {none});
-    row("restore: index 0 and not a number", Choice, Medium().backup("1", 0)
-        .backupNamed("data-A7-2-x9.tar"), {none, "0 index 0", "0 index 0"});
+    row("restore: only side files, index 0 and not a number", Choice, Medium().backup("1", 0)
+        .backupNamed("data-A7-2-x9.tar").backup("1", 3, Spoil::SideFileOnly),
+        {none, "0 index 0", "0 index 0"});
     row("restore: run/data leads off the medium", Choice,
         Medium().link("run/data", Medium::Elsewhere).lay(two), {none});
 
@@ -205,38 +198,32 @@ void TestDecisions::decisions_data()
     const QString done = QStringLiteral("升級成功");
     const QString v2 = QStringLiteral("update-V2.0.tar");
     const Medium v1 = Medium().version("V1.0\n");
-    auto upgrade = [&row](const char *name, const Medium &medium, const QByteArray &after,
-                          const QString &takes, const QString &note) {
-        row(name, Package, medium, {takes, note}, after);
-    };
-    upgrade("upgrade: installed", Medium(v1).package(v2), "V2.0\n", v2, done);
-    upgrade("upgrade: already on the version", Medium().package(v2).version("V2.0\n"), {}, v2,
-            "已經是最新版本: V2.0");
-    upgrade("upgrade: version after the first update-, before the last .tar", Medium()
-            .package("update-V1-update-V2.tar.tar").version("V1-update-V2.tar\n"), {},
-            "update-V1-update-V2.tar.tar", "已經是最新版本: V1-update-V2.tar");
-    upgrade("upgrade: version not rewritten", Medium(v1).package(v2), {}, v2, unchanged);
-    upgrade("upgrade: version file without line feed", Medium(v1).package(v2), "V2.0", v2,
-            unchanged);
-    upgrade("upgrade: version in other case", Medium(v1).package(v2), "v2.0\n", v2, unchanged);
-    upgrade("upgrade: no package folder", v1, {}, {}, noPackage);
-    upgrade("upgrade: only a side file", Medium(v1).package("update-V1.tar", Spoil::SideFileOnly),
-            {}, {}, noPackage);
-    upgrade("upgrade: names that do not match as a whole", Medium(v1).package("update-1.0.tar")
-            .package("xupdate-V1.0.tar").package("update-V1.0.tar.gz"), {}, {}, noPackage);
-    upgrade("upgrade: name order, not version order", Medium(v1).package("update-V1.10.tar")
-            .package("update-V1.9.tar"), "V1.9\n", "update-V1.9.tar", done);
-    upgrade("upgrade: names ordered in lower case", Medium(v1).package("UPDATE-V3.TAR")
-            .package("update-V1.tar"), {}, "UPDATE-V3.TAR", unchanged);
-    upgrade("upgrade: folders and links are no packages", Medium(v1).package("update-V1.tar")
-            .package("update-V3.tar", Spoil::Folder).package("update-V4.tar", Spoil::LinkedOff),
-            "V1\n", "update-V1.tar", done);
-    upgrade("upgrade: last one wrong, earlier one right", Medium(v1).package("update-V1.tar")
-            .package("update-V2.tar", Spoil::WrongDigest), {}, "update-V2.tar", bad);
-    upgrade("upgrade: side file a link off the medium", Medium(v1)
-            .package("update-V2.tar", Spoil::OffMedium), {}, "update-V2.tar", bad);
-    upgrade("upgrade: run/upgrade leads off the medium", Medium(v1)
-            .link("run/upgrade", Medium::Elsewhere).package("update-V2.tar"), {}, {}, noPackage);
+    // Installed, already on the version, version not rewritten: tst_jobs's rows.
+    row("upgrade: version after the first update-, before the last .tar", Package, Medium()
+        .package("update-V1-update-V2.tar.tar").version("V1-update-V2.tar\n"),
+        {"update-V1-update-V2.tar.tar", "已經是最新版本: V1-update-V2.tar"});
+    row("upgrade: version file without line feed", Package, Medium(v1).package(v2),
+        {v2, unchanged}, "V2.0");
+    row("upgrade: version in other case", Package, Medium(v1).package(v2), {v2, unchanged},
+        "v2.0\n");
+    row("upgrade: no package folder", Package, v1, {{}, noPackage});
+    // Not one of these is listed: a lone side file, names that do not match as a whole.
+    row("upgrade: no package among the names", Package, Medium(v1).package("update-V1.tar",
+        Spoil::SideFileOnly).package("update-1.0.tar").package("xupdate-V1.0.tar")
+        .package("update-V1.0.tar.gz"), {{}, noPackage});
+    row("upgrade: name order, not version order", Package, Medium(v1).package("update-V1.10.tar")
+        .package("update-V1.9.tar"), {"update-V1.9.tar", done}, "V1.9\n");
+    row("upgrade: names ordered in lower case", Package, Medium(v1).package("UPDATE-V3.TAR")
+        .package("update-V1.tar"), {"UPDATE-V3.TAR", unchanged});
+    row("upgrade: folders and links are no packages", Package, Medium(v1).package("update-V1.tar")
+        .package("update-V3.tar", Spoil::Folder).package("update-V4.tar", Spoil::LinkedOff),
+        {"update-V1.tar", done}, "V1\n");
+    row("upgrade: last one wrong, earlier one right", Package, Medium(v1).package("update-V1.tar")
+        .package("update-V2.tar", Spoil::WrongDigest), {"update-V2.tar", bad});
+    row("upgrade: side file a link off the medium", Package, Medium(v1)
+        .package("update-V2.tar", Spoil::OffMedium), {"update-V2.tar", bad});
+    row("upgrade: run/upgrade leads off the medium", Package, Medium(v1)
+        .link("run/upgrade", Medium::Elsewhere).package("update-V2.tar"), {{}, noPackage});
 }
 
 void TestDecisions::decisions()

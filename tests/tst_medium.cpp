@@ -2,125 +2,25 @@
 #include "testdevice.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QTextStream>
 #include <QtTest>
 
 // korvello-medium's commands, and what check's report says beyond each job's
-// end (which the jobs' suite compares with the screens).
+// end (which the jobs' suite compares with the screens). A command that fails
+// leaves the medium as it was.
 class TestMedium : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void report_data();
-    void report();
     void commands_data();
     void commands();
 };
 
-// The first of `says` that `said` does not bear out ("!" + text: must not say it).
-QString missed(const QString &said, const QStringList &says)
-{
-    for (const QString &text : says) {
-        const bool absent = text.startsWith(QLatin1Char('!'));
-        if (said.contains(text.mid(absent ? 1 : 0)) == absent)
-            return text;
-    }
-    return QString();
-}
-
-void TestMedium::report_data()
-{
-    QTest::addColumn<Medium>("medium");
-    QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
-    const QString one = QStringLiteral("20240101000000");
-    QTest::newRow("why each newer archive is passed over")
-        << Medium().backup(one, 1).backup("20240102000000", 2).backup("20240103000000", 3,
-               Spoil::WrongDigest).backup("20240104000000", 4, Spoil::NoSideFile)
-               .backup("20240105000000", 7, Spoil::UpperDigest).backup("2024", 8, Spoil::Truncated)
-        << QStringList{"next index: 9", "expected files: data-A7-YYYYMMDDhhmmss-9.tar and",
-                       "restores: data-A7-20240102000000-2.tar (index 2)",
-                       "(index 3): passed over: digests differ",
-                       "(index 4): passed over: no side file data-A7-20240104000000-4.md5",
-                       "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is "
-                       "in upper case"};
-    QTest::newRow("index 0 is never restored")
-        << Medium().backup(one, 1, Spoil::WrongDigest).backupNamed("data-A7-20240102000000-x.tar")
-        << QStringList{"(index 0): passed over: index 0", "restores: nothing"};
-    QTest::newRow("same index: the earlier time stamp wins")
-        << Medium().backup("20240105000000", 4).backup("20240104000000", 4)
-        << QStringList{"restores: data-A7-20240104000000-4.tar (index 4)",
-                       "(index 4): passed over: same index"};
-    QTest::newRow("the last package in name order, not the highest number")
-        << Medium().package("update-V1.10.tar").package("update-V1.9.tar").version("V1.9\n")
-        << QStringList{"takes: update-V1.9.tar", "already installed: yes",
-                       "takes the last in name order, update-V1.9.tar"};
-    QTest::newRow("a package that is a link: the device does not list it")
-        << Medium().package("update-V1.tar", Spoil::LinkedOff)
-        << QStringList{"takes: nothing", "run/upgrade/update-V1.tar: not taken"};
-    QTest::newRow("package, no side file") << Medium().package("update-V1.tar", Spoil::NoSideFile)
-                                           << QStringList{"side file missing)"};
-    QTest::newRow("version file with CR LF, a name the device ignores")
-        << Medium().package("update-V1.tar").version("V1\r\n").file("run/upgrade/update-1.2.tar")
-        << QStringList{"run/upgrade/update-1.2.tar: not taken",
-                       "device version: \"V1\\r\"", "ends in a carriage return"};
-    QTest::newRow("checksum fails: no version compared")
-        << Medium().package("update-V2.tar", Spoil::WrongDigest).version("V2\n")
-        << QStringList{"checksum: fails", "!already installed"};
-    QTest::newRow("a name the reference script refuses")
-        << Medium().package("UPDATE-V2.TAR").version("V1\n").script(Job::Upgrade,
-                                                                      ScriptFile::Reference)
-        << QStringList{"cuts no version", "outcome: the screen shows \"升級失敗\""};
-    QTest::newRow("._ file") << Medium().file("run/upgrade/._update-V1.tar")
-                             << QStringList{"run/upgrade/._update-V1.tar: a \"._\" file"};
-    QTest::newRow("side files: upper-case extension, byte-order mark, not a file")
-        << Medium().file("run/data/data-A7/x.MD5").backup(one, 1, Spoil::Utf16)
-               .package("update-V1.tar", Spoil::Fifo)
-        << QStringList{"x.MD5: the extension is not in lower", "-1.md5: begins with a byte-order",
-                       "update-V1.tar.md5: not a regular file"};
-    QTest::newRow("scripts: no execute bit, CR LF")
-        << Medium().script(Job::Recover, ScriptFile::NotExecutable)
-               .script(Job::Upgrade, ScriptFile::CrLf)
-        << QStringList{"run/recover_script.sh: no execute bit",
-                       "run/upgrade_script.sh: the device cannot start it"};
-    QTest::newRow("scripts: why each cannot start")
-        << Medium().script(Job::Backup, ScriptFile::BadInterpreter)
-               .script(Job::Recover, ScriptFile::ElfJunk).script(Job::Upgrade, ScriptFile::Folder)
-        << QStringList{"backup_script.sh: cannot be started: its interpreter /nonexistent/sh do",
-                       "recover_script.sh: cannot be started: an ELF header that is not",
-                       "upgrade_script.sh: cannot be started: it is not a regular file"};
-    QTest::newRow("folders: off the medium, blocked by a dangling link")
-        << Medium().link("run/data", Medium::Elsewhere).link("run/upgrade", Medium::Nowhere)
-        << QStringList{"run/data/data-A7 leads off the medium",
-                       "run/upgrade: a file or a dangling symbolic link"};
-    const QString stray = QStringLiteral("update-V1%1.tar").arg(QChar(0xDCFF)); // byte 0xFF
-    QTest::newRow("a name that is not UTF-8")
-        << Medium().file("run/upgrade/" + stray)
-        << QStringList{stray + ": the name is not valid UTF-8", "takes: " + stray};
-    QTest::newRow("no run folder") << Medium() << QStringList{"no run/ folder"};
-    QTest::newRow("clean medium")
-        << Medium().backup(one, 1).package("update-V1.tar").version("V1\n").script(Job::Backup,
-               ScriptFile::Reference)
-        << QStringList{"restores: data-A7-20240101000000-1.tar", "takes: update-V1.tar",
-                       "backup_script.sh: executable, the reference script", "!warning"};
-}
-
-void TestMedium::report()
-{
-    QFETCH(Medium, medium);
-    QFETCH(QStringList, says);
-    TestDevice device;
-    device.lay(medium, QStringLiteral("A7"));
-    const QString report = device.checkReport(QStringLiteral("A7"));
-    QVERIFY2(missed(report, says).isEmpty(), qPrintable(missed(report, says) + "\n" + report));
-}
-
 void TestMedium::commands_data()
 {
     QTest::addColumn<Medium>("medium");         // serial A7
-    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/"; ";" ends
+    QTest::addColumn<QStringList>("arguments"); // %m: the medium, %r: the device's "/", %v: its
+                                                // version file (V1 unless laid); ";" ends
                                                 // a command, the last one's exit code counts
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("says"); // "!" + text: must not say it
@@ -130,6 +30,69 @@ void TestMedium::commands_data()
                   int exitCode, const QStringList &says) {
         QTest::newRow(name) << medium << arguments << exitCode << says;
     };
+    const QStringList check = {"check", "%m", "--snum", "A7", "--version-file", "%v"};
+    const QString one = QStringLiteral("20240101000000");
+    row("check: why each newer archive is passed over", Medium().backup(one, 1)
+        .backup("20240102000000", 2).backup("20240103000000", 3, Spoil::WrongDigest)
+        .backup("20240104000000", 4, Spoil::NoSideFile).backup("20240105000000", 7,
+        Spoil::UpperDigest).backup("2024", 8, Spoil::Truncated), check, 1,
+        {"next index: 9", "expected files: data-A7-YYYYMMDDhhmmss-9.tar and",
+         "restores: data-A7-20240102000000-2.tar (index 2)",
+         "(index 3): passed over: digests differ",
+         "(index 4): passed over: no side file data-A7-20240104000000-4.md5",
+         "warning: run/data/data-A7/data-A7-20240105000000-7.md5: the digest is in upper case"});
+    row("check: index 0 is never restored", Medium().backup(one, 1, Spoil::WrongDigest)
+        .backupNamed("data-A7-20240102000000-x.tar"), check, 1,
+        {"(index 0): passed over: index 0", "restores: nothing"});
+    row("check: same index, the earlier time stamp wins", Medium().backup("20240105000000", 4)
+        .backup("20240104000000", 4), check, 1,
+        {"restores: data-A7-20240104000000-4.tar (index 4)", "(index 4): passed over: same index"});
+    row("check: the last package in name order, not the highest number", Medium()
+        .package("update-V1.10.tar").package("update-V1.9.tar").version("V1.9\n"), check, 1,
+        {"takes: update-V1.9.tar", "already installed: yes",
+         "takes the last in name order, update-V1.9.tar"});
+    row("check: a package that is a link, the device does not list it",
+        Medium().package("update-V1.tar", Spoil::LinkedOff), check, 1,
+        {"takes: nothing", "run/upgrade/update-V1.tar: not taken"});
+    row("check: package, no side file", Medium().package("update-V1.tar", Spoil::NoSideFile),
+        check, 1, {"side file missing)"});
+    row("check: version file with CR LF, a name the device ignores", Medium()
+        .package("update-V1.tar").version("V1\r\n").file("run/upgrade/update-1.2.tar"), check, 1,
+        {"run/upgrade/update-1.2.tar: not taken", "device version: \"V1\\r\"",
+         "ends in a carriage return"});
+    row("check: checksum fails, no version compared", Medium().package("update-V2.tar",
+        Spoil::WrongDigest).version("V2\n"), check, 1, {"checksum: fails", "!already installed"});
+    row("check: a name the reference script refuses", Medium().package("UPDATE-V2.TAR")
+        .version("V1\n").script(Job::Upgrade, ScriptFile::Reference), check, 1,
+        {"cuts no version", "outcome: the screen shows \"升級失敗\""});
+    row("check: side files with upper-case extension, byte-order mark, not a file; ._ file",
+        Medium().file("run/data/data-A7/x.MD5").backup(one, 1, Spoil::Utf16)
+        .package("update-V1.tar", Spoil::Fifo).file("run/upgrade/._update-V1.tar"), check, 1,
+        {"x.MD5: the extension is not in lower",
+        "-1.md5: begins with a byte-order", "update-V1.tar.md5: not a regular file",
+        "run/upgrade/._update-V1.tar: a \"._\" file"});
+    row("check: scripts with no execute bit, CR LF", Medium().script(Job::Recover,
+        ScriptFile::NotExecutable).script(Job::Upgrade, ScriptFile::CrLf), check, 1,
+        {"run/recover_script.sh: no execute bit",
+         "run/upgrade_script.sh: the device cannot start it"});
+    row("check: why each script cannot start", Medium().script(Job::Backup,
+        ScriptFile::BadInterpreter).script(Job::Recover, ScriptFile::ElfJunk)
+        .script(Job::Upgrade, ScriptFile::Folder), check, 1,
+        {"backup_script.sh: cannot be started: its interpreter /nonexistent/sh do",
+         "recover_script.sh: cannot be started: an ELF header that is not",
+         "upgrade_script.sh: cannot be started: it is not a regular file"});
+    row("check: folders off the medium, blocked by a dangling link", Medium().link("run/data",
+        Medium::Elsewhere).link("run/upgrade", Medium::Nowhere), check, 1,
+        {"run/data/data-A7 leads off the medium",
+         "run/upgrade: a file or a dangling symbolic link"});
+    const QString stray = QStringLiteral("update-V1%1.tar").arg(QChar(0xDCFF)); // byte 0xFF
+    row("check: a name that is not UTF-8", Medium().file("run/upgrade/" + stray), check, 1,
+        {stray + ": the name is not valid UTF-8", "takes: " + stray});
+    row("check: no run folder", {}, check, 1, {"no run/ folder"});
+    row("check: clean medium", Medium().backup(one, 1).package("update-V1.tar").version("V1\n")
+        .script(Job::Backup, ScriptFile::Reference), check, 1,
+        {"restores: data-A7-20240101000000-1.tar", "takes: update-V1.tar",
+         "backup_script.sh: executable, the reference script", "!warning"});
     row("unknown command", {}, {"format"}, 2, {"unknown command format"});
     row("unknown option", {}, {"check", "%m", "--snm", "A7"}, 2, {"unknown option --snm"});
     row("an option without its value", {}, {"check", "%m", "--snum"}, 2,
@@ -245,7 +208,6 @@ void TestMedium::commands_data()
         {"pack-upgrade", "--version", "V2", "--payload", "%e", "%m"}, 1, {"leads off the medium"});
 }
 
-// A command that fails leaves the medium as it was.
 void TestMedium::commands()
 {
     QFETCH(Medium, medium);
@@ -254,13 +216,13 @@ void TestMedium::commands()
     QFETCH(QStringList, says);
     TestDevice device;
     device.lay(medium, QStringLiteral("A7"));
-    device.writeVersionFile("V1\n");
+    if (!QFile::exists(device.versionFile()))
+        device.writeVersionFile("V1\n");
     const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
     const QStringList before = QDir(device.medium()).entryList(all);
     const QStringList elsewhere = QDir(device.elsewhere()).entryList(all);
-    arguments.replaceInStrings(QStringLiteral("%m"), device.medium());
-    arguments.replaceInStrings(QStringLiteral("%r"), device.root());
-    arguments.replaceInStrings(QStringLiteral("%e"), device.elsewhere());
+    arguments.replaceInStrings("%m", device.medium()).replaceInStrings("%r", device.root())
+        .replaceInStrings("%e", device.elsewhere()).replaceInStrings("%v", device.versionFile());
     QString said;
     QTextStream out(&said);
     for (int end = arguments.indexOf(";"); end >= 0; end = arguments.indexOf(";")) {
@@ -269,7 +231,8 @@ void TestMedium::commands()
     }
     QCOMPARE(MediumCommand::run(arguments, out, out), exitCode);
     out.flush();
-    QVERIFY2(missed(said, says).isEmpty(), qPrintable(missed(said, says) + "\n" + said));
+    const QString missed = TestSupport::missed(said, says);
+    QVERIFY2(missed.isEmpty(), qPrintable(missed + "\n" + said));
     QCOMPARE(QDir(device.medium()).entryList(all), before);
     QCOMPARE(QDir(device.elsewhere()).entryList(all), elsewhere);
 }

@@ -1,6 +1,5 @@
 #include "testdevice.h"
 
-#include "commandline.h"
 #include "filenames.h"
 #include "mediumlayout.h"
 #include "platform.h"
@@ -10,12 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonObject>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 #include <QTextCodec>
-#include <QTextStream>
 #include <QVariant>
 
 #include <cmath>
@@ -25,15 +21,11 @@
 
 namespace {
 
-QTemporaryDir *guardDir()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-
+// Empty when no temporary directory could be made.
 QString guardRoot()
 {
-    return guardDir()->path() + QStringLiteral("/guard-root");
+    static QTemporaryDir dir;
+    return dir.isValid() ? dir.path() + QStringLiteral("/guard-root") : QString();
 }
 
 int sReboots = 0;
@@ -53,6 +45,12 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
     }
     if (sPassOn)
         sPassOn(type, context, message);
+}
+
+QString made(const QString &folder)
+{
+    QDir().mkpath(folder);
+    return folder;
 }
 
 const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
@@ -102,7 +100,6 @@ QByteArray spoiltLine(const QByteArray &line, Spoil spoil)
     return spoil <= Spoil::Utf16 ? texts[int(spoil)] : line;
 }
 
-// What stands in the side file's place instead.
 void replaceSideFile(const TestDevice &device, const QString &side, Spoil spoil)
 {
     const QString away = device.elsewhere() + QLatin1Char('/') + QFileInfo(side).fileName();
@@ -146,6 +143,14 @@ void layPair(const TestDevice &device, const QString &data, const QString &side,
         replaceSideFile(device, side, spoil);
 }
 
+QString jsonType(const QJsonValue &value)
+{
+    static const char *const names[] = {"null", "boolean", "number", "string", "array", "object"};
+    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()))
+        return QStringLiteral("integer");
+    return QLatin1String(names[qMin(int(value.type()), 5)]);
+}
+
 } // namespace
 
 TestDevice::TestDevice()
@@ -159,30 +164,15 @@ TestDevice::~TestDevice()
     Platform::setRootPath(guardRoot());
 }
 
-QString TestDevice::root() const
-{
-    return mDir.path();
-}
-
 QString TestDevice::medium(int devType) const
 {
-    const QString path = root()
-                         + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot
-                                                      : DevicePaths::kUsbRoot);
-    QDir().mkpath(path);
-    return path;
+    return made(root() + QLatin1String(devType == 1 ? DevicePaths::kSdCardRoot
+                                                    : DevicePaths::kUsbRoot));
 }
 
 QString TestDevice::runDir(int devType) const
 {
-    const QString path = MediumLayout::runFolder(medium(devType));
-    QDir().mkpath(path);
-    return path;
-}
-
-QString TestDevice::elsewhere() const
-{
-    return root() + QStringLiteral("/elsewhere");
+    return made(MediumLayout::runFolder(medium(devType)));
 }
 
 QString TestDevice::writeFile(const QString &path, const QByteArray &content) const
@@ -207,9 +197,8 @@ QStringList TestDevice::recordedArguments(const QString &scriptName) const
     if (!file.open(QIODevice::ReadOnly))
         return QStringList();
     // Read as names are: bytes that are not UTF-8 come back as they went.
-    QStringList arguments = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
-    arguments.removeLast(); // the final line feed
-    return arguments;
+    const QByteArray lines = file.readAll();
+    return QString::fromLocal8Bit(lines.left(lines.size() - 1)).split(QLatin1Char('\n'));
 }
 
 QString TestDevice::versionFile() const
@@ -217,34 +206,10 @@ QString TestDevice::versionFile() const
     return root() + QLatin1String(DevicePaths::kVersionFile);
 }
 
-void TestDevice::writeVersionFile(const QByteArray &content) const
-{
-    writeFile(versionFile(), content);
-}
-
-QString TestDevice::checkReport(const QString &snum, const QStringList &options) const
-{
-    QStringList arguments = QStringList{"check", medium(), "--snum", snum} + options;
-    if (QFile::exists(versionFile()))
-        arguments << QStringLiteral("--version-file") << versionFile();
-    QString report;
-    QTextStream out(&report);
-    const int exitCode = MediumCommand::run(arguments, out, out);
-    out.flush();
-    return exitCode == 0 ? report : QStringLiteral("exit code %1\n").arg(exitCode) + report;
-}
-
 void TestDevice::lay(const Medium &medium, const QString &snum) const
 {
     for (const Medium::Step &step : medium.mSteps)
         step(*this, snum);
-}
-
-Script Script::exits(int code)
-{
-    Script script(ScriptFile::Recording);
-    script.exitCode = code;
-    return script;
 }
 
 Script Script::writes(Does does) const
@@ -359,7 +324,7 @@ bool prepareProcess()
     // reaches the system's own command.
     Platform::setRebootHandler([] { ++sReboots; });
     FileNames::install();
-    if (!guardDir()->isValid()) {
+    if (guardRoot().isEmpty()) {
         fprintf(stderr, "cannot create a temporary directory\n");
         return false;
     }
@@ -382,10 +347,9 @@ void resetRebootCount()
 
 QByteArray md5sumLine(const QString &filePath)
 {
-    const QFileInfo info(filePath);
     QProcess md5sum;
-    md5sum.setWorkingDirectory(info.absolutePath());
-    md5sum.start(QStringLiteral("md5sum"), QStringList() << info.fileName());
+    md5sum.setWorkingDirectory(QFileInfo(filePath).absolutePath());
+    md5sum.start(QStringLiteral("md5sum"), {QFileInfo(filePath).fileName()});
     md5sum.waitForFinished(-1);
     return md5sum.readAllStandardOutput();
 }
@@ -443,6 +407,16 @@ long childrenPeakKiB()
     return usage.ru_maxrss;
 }
 
+QString missed(const QString &said, const QStringList &says)
+{
+    for (const QString &text : says) {
+        const bool absent = text.startsWith(QLatin1Char('!'));
+        if (said.contains(text.mid(absent ? 1 : 0)) == absent)
+            return text;
+    }
+    return QString();
+}
+
 void setSerial(const QVariant &serial)
 {
     if (serial.isNull())
@@ -453,14 +427,16 @@ void setSerial(const QVariant &serial)
 
 LogCapture::LogCapture()
 {
-    clear();
-    mPrevious = qInstallMessageHandler(captureMessage);
-    sPassOn = mPrevious;
+    QMutexLocker lock(&sLogMutex);
+    sLogLines.clear();
+    sLogTimes.clear();
+    sLogClock.start();
+    sPassOn = qInstallMessageHandler(captureMessage);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(mPrevious);
+    qInstallMessageHandler(sPassOn);
     sPassOn = nullptr;
 }
 
@@ -478,62 +454,17 @@ QList<qint64> LogCapture::times() const
 
 int LogCapture::count(const QString &text) const
 {
-    int n = 0;
-    for (const QString &line : lines())
-        n += line.contains(text) ? 1 : 0;
-    return n;
+    return lines().filter(text).size();
 }
 
 qint64 LogCapture::elapsedAt(const QString &text) const
 {
     QMutexLocker lock(&sLogMutex);
-    for (int i = 0; i < sLogLines.size(); ++i) {
-        if (sLogLines.at(i).contains(text))
-            return sLogTimes.at(i);
-    }
-    return -1;
-}
-
-void LogCapture::clear()
-{
-    QMutexLocker lock(&sLogMutex);
-    sLogLines.clear();
-    sLogTimes.clear();
-    sLogClock.start();
+    const QStringList hits = sLogLines.filter(text);
+    return hits.isEmpty() ? -1 : sLogTimes.at(sLogLines.indexOf(hits.first()));
 }
 
 } // namespace TestSupport
-
-namespace {
-
-QString jsonType(const QJsonValue &value)
-{
-    static const char *const names[] = {"null", "boolean", "number", "string", "array", "object"};
-    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()))
-        return QStringLiteral("integer");
-    return QLatin1String(names[qMin(int(value.type()), 5)]);
-}
-
-QString objectViolation(const QJsonObject &object, const QJsonObject &schema,
-                        const QJsonObject &root, const QString &where)
-{
-    for (const QJsonValue &key : schema.value("required").toArray()) {
-        if (!object.contains(key.toString()))
-            return where + QStringLiteral(": no ") + key.toString();
-    }
-    const QJsonObject properties = schema.value("properties").toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!properties.contains(it.key()) && schema.value("additionalProperties") == false)
-            return where + QStringLiteral(": unknown ") + it.key();
-        const QString violation = TestSupport::schemaViolation(
-            it.value(), properties.value(it.key()).toObject(), root, where + '.' + it.key());
-        if (!violation.isEmpty())
-            return violation;
-    }
-    return QString();
-}
-
-} // namespace
 
 QString TestSupport::schemaViolation(const QJsonValue &value, const QJsonObject &schema,
                                      const QJsonObject &root, const QString &where)
@@ -551,8 +482,20 @@ QString TestSupport::schemaViolation(const QJsonValue &value, const QJsonObject 
         return where + QStringLiteral(": a ") + actual;
     if (schema.contains("enum") && !schema.value("enum").toArray().contains(value))
         return where + QStringLiteral(": not one of its values");
-    if (value.isObject())
-        return objectViolation(value.toObject(), schema, top, where);
+    const QJsonObject object = value.toObject(); // empty unless it is one
+    for (const QJsonValue &key : value.isObject() ? schema["required"].toArray() : QJsonArray()) {
+        if (!object.contains(key.toString()))
+            return where + QStringLiteral(": no ") + key.toString();
+    }
+    const QJsonObject properties = schema.value("properties").toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!properties.contains(it.key()) && schema.value("additionalProperties") == false)
+            return where + QStringLiteral(": unknown ") + it.key();
+        const QString violation = schemaViolation(it.value(), properties.value(it.key()).toObject(),
+                                                  top, where + '.' + it.key());
+        if (!violation.isEmpty())
+            return violation;
+    }
     const QJsonArray items = value.toArray();
     for (int i = 0; i < items.size(); ++i) {
         const QString violation = schemaViolation(items.at(i), schema.value("items").toObject(),

@@ -3,12 +3,9 @@
 
 #include "mediumlayout.h"
 
-#include <QByteArray>
 #include <QJsonObject>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QtMessageHandler>
 #include <QVector>
 
 #include <functional>
@@ -26,26 +23,21 @@ public:
     TestDevice();
     ~TestDevice();
 
-    QString root() const;
+    QString root() const { return mDir.path(); }
     // Storage root for a device type (0 and 2: USB, 1: SD card), created.
     QString medium(int devType = 0) const;
     QString runDir(int devType = 0) const; // medium + "/run", created
     // A folder off the medium with one file in it, for links that lead there.
-    QString elsewhere() const;
+    QString elsewhere() const { return root() + QStringLiteral("/elsewhere"); }
 
-    // Writes a file (parents created) and returns its path.
+    // Parents created; returns the path.
     QString writeFile(const QString &path, const QByteArray &content) const;
-    // Writes an executable "#!/bin/sh" script with the given body.
     QString writeScript(const QString &path, const QString &body) const;
     // The arguments the script received, or an empty list when it never ran.
     QStringList recordedArguments(const QString &scriptName) const;
 
-    // The simulated "/etc/version.cfg".
-    QString versionFile() const;
-    void writeVersionFile(const QByteArray &content) const;
-    // korvello-medium check's report on the medium, run as the command line
-    // runs it with these options; a non-zero exit code leads it.
-    QString checkReport(const QString &snum, const QStringList &options = {}) const;
+    QString versionFile() const; // the simulated "/etc/version.cfg"
+    void writeVersionFile(const QByteArray &content) const { writeFile(versionFile(), content); }
     void lay(const Medium &medium, const QString &snum) const;
 
 private:
@@ -84,12 +76,12 @@ enum class ScriptFile {
 
 struct Script
 {
-    Script(ScriptFile file) : file(file) {}
-    static Script exits(int code);
+    Script(ScriptFile file, int exitCode = 0) : file(file), exitCode(exitCode) {}
+    static Script exits(int code) { return Script(ScriptFile::Recording, code); }
     Script writes(Does does) const;
     Script setsVersion(const QString &version) const; // as the version file's one line
     ScriptFile file;
-    int exitCode = 0;
+    int exitCode;
     QStringList body;
 };
 
@@ -123,17 +115,13 @@ Q_DECLARE_METATYPE(Medium)
 
 namespace TestSupport {
 
-// What a timing upper bound allows on top: the machine may be busy with
-// other builds.
+// What a timing upper bound allows on top: the machine may be busy.
 constexpr int kSlackMs = 1500;
 
-// Sets up what every test executable needs: offscreen platform, a guard
-// root and a reboot that only counts. Returns false when the executable
-// must not run.
+// Offscreen platform, a guard root, a reboot that only counts; false: do not run.
 bool prepareProcess();
 
-// How often the tool rebooted since the process started (or the last reset).
-int rebootCount();
+int rebootCount(); // since the process started or the last reset
 void resetRebootCount();
 
 // Real md5sum output for a file ("digest  name"), run in the file's folder.
@@ -141,14 +129,12 @@ QByteArray md5sumLine(const QString &filePath);
 // A real tar archive of one small file with the given content.
 bool makeTar(const QString &archivePath, const QByteArray &content);
 
-// Starts a child process: one of the project's own executables (those under
-// the build folder) with the emulator in front of it when the build is for
-// another architecture; scripts and system tools directly.
+// The project's own executables (under the build folder) behind the emulator
+// when the build is for another architecture; anything else directly.
 void startExecutable(QProcess &process, const QString &executable, const QStringList &arguments);
 
-// Runs a child with both channels merged (no executable: one already
-// started) until it ends or, with `until` set, until a whole line holding
-// that text has appeared; then kills it.
+// Runs a child with both channels merged (no executable: one already started)
+// until it ends or a whole line holding `until` has appeared, then kills it.
 // Returns everything it printed; *timedOut tells whether limitMs ran out.
 QString runChild(QProcess &child, const QString &executable, const QStringList &arguments,
                  const QString &until, int limitMs, bool *timedOut = nullptr);
@@ -161,10 +147,12 @@ long childrenPeakKiB();
 // conforms. `root` is the whole schema, for "$ref"; empty: `schema` is.
 QString schemaViolation(const QJsonValue &value, const QJsonObject &schema,
                         const QJsonObject &root = QJsonObject(), const QString &where = "$");
+// The first of `says` that `said` does not bear out ("!" + text: must not say it).
+QString missed(const QString &said, const QStringList &says);
 // Sets the device serial "snum" for the next job; a null value unsets it.
 void setSerial(const QVariant &serial);
 
-// Captures debug lines while it lives (still passing them on).
+// Captures debug lines while it lives (still passing them on); one at a time.
 class LogCapture
 {
 public:
@@ -173,13 +161,8 @@ public:
     QStringList lines() const;
     QList<qint64> times() const; // of each line, as elapsedAt counts
     int count(const QString &text) const;
-    // Milliseconds from the capture's start (or its last clear()) to the
-    // first line containing text, or -1 when there is none.
+    // Milliseconds from the capture's start to the first line holding text; -1: none.
     qint64 elapsedAt(const QString &text) const;
-    void clear();
-
-private:
-    QtMessageHandler mPrevious;
 };
 
 } // namespace TestSupport
@@ -193,7 +176,6 @@ private:
         QApplication app(argc, argv);                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                             \
         TestObject tc;                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                           \
         return QTest::qExec(&tc, argc, argv);                                                \
     }
 
