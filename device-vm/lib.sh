@@ -390,3 +390,12 @@ newest_intact() {
     done
     echo "$best"
 }
+
+# Random numbers from one seeded stream in random_state, which a run sets
+# from its seed so that it can be repeated: random_below N sets "random" to
+# one below N. Not to be called in $(...), whose subshell would keep the
+# stream from moving on.
+random_below() {
+    random_state=$(awk -v s="$random_state" 'BEGIN { srand(s); print int(rand() * 2147483647) }')
+    random=$((random_state % $1))
+}

@@ -106,12 +106,7 @@ violation() {
     say "case $case_number ($job, $fault${moment:+ $moment}): $*"
 }
 
-# Random numbers from one seeded stream, as in scripts/powercut.sh:
-# random_below N sets "random" to one below N; never in $(...).
-random_below() {
-    random_state=$(awk -v s="$random_state" 'BEGIN { srand(s); print int(rand() * 2147483647) }')
-    random=$((random_state % $1))
-}
+# Seeded from --seed, so that a run can be repeated (random_below).
 random_state=$seed
 
 # As on the power-cut run: the disks are as slow next to the emulated

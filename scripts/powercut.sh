@@ -104,13 +104,7 @@ violation() {
     say "cut $cut_number ($job, $hit): $*"
 }
 
-# Random numbers from one seeded stream, so that a run can be repeated:
-# random_below N sets "random" to one below N. Not to be called in $(...),
-# whose subshell would keep the stream from moving on.
-random_below() {
-    random_state=$(awk -v s="$random_state" 'BEGIN { srand(s); print int(rand() * 2147483647) }')
-    random=$((random_state % $1))
-}
+# Seeded from --seed, so that a run can be repeated (random_below).
 random_state=$seed
 
 # The device's data: 6 MB of noise, which the slow stick takes seconds to
