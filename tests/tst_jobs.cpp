@@ -2,7 +2,10 @@
 // script was given and the tool logged; through the start button, the automatic
 // start or the real tool (korvello-sim, a child with a time limit: a medium that
 // could hang or flood the tool never runs in this process). korvello-medium's
-// check reads the medium first and must predict the end.
+// check reads the medium first and must predict the end. What the screen shows
+// on the way (the busy note, the countdown, the delays) is the same for every
+// row of a job, so each job keeps one automatic and one button row in this
+// process; the others run as the real tool, side by side, and wait together.
 
 #include "commandline.h"
 #include "databackupview.h"
@@ -286,18 +289,18 @@ void TestJobs::jobs_data()
         .file("run/log/A7.log", "2026-12-06T05:00:00Z\tbackup\t3\tmissing\t0\t1\tA7\n"), kBusy[1],
         backup("6"));
     row("backup: serial unset", 1, Medium(exit3).backup("2024", 3), kBusy[1], backup("4", ""), {},
-        "button", QVariant());
+        "sim", QVariant());
     row("backup: run/data leads off the medium", 1,
         Medium(goodScript).link("run/data", Medium::Elsewhere), "創建備份檔夾失敗", {}, {}, "sim");
     row("backup: script not executable", 1, backupScript(ScriptFile::NotExecutable),
-        "備份腳本不可運行", {}, {"Error: Script is not executable - \"%run/"});
+        "備份腳本不可運行", {}, {"Error: Script is not executable - \"%run/"}, "sim");
     // A missing script and a CR LF one (no "/bin/sh\r") are the upgrade's rows.
     row("backup: interpreter not executable", 1, backupScript(ScriptFile::NullInterpreter),
-        "備份腳本運行失敗", {}, unstartedLog);
+        "備份腳本運行失敗", {}, unstartedLog, "sim");
     row("backup: junk after an ELF header", 1, backupScript(ScriptFile::ElfJunk), "備份腳本運行失敗",
-        {}, unstartedLog);
+        {}, unstartedLog, "sim");
     row("backup: script a link off the medium", 1,
-        Medium().link("run/backup_script.sh", "/bin/true"), "備份腳本不存在", {}, missingLog);
+        Medium().link("run/backup_script.sh", "/bin/true"), "備份腳本不存在", {}, missingLog, "sim");
     row("backup: side file a FIFO", 1, backupScript(archives.writes(Does::FifoSum)),
         "備份失敗 ：備份檔校驗錯誤", backup("1"), {}, "sim");
     // Of a flood only the head and the tail are logged, with a marker between.
@@ -316,13 +319,13 @@ void TestJobs::jobs_data()
         {"===  runCmdSH   \"%run/recover_script.sh\""}, "auto", "A7", pullUsb);
     // Every archive is hashed, whatever its index: none of these side files
     // may hang the tool or grow its memory.
-    row("restore: newer side files a FIFO, links to devices, 1 GiB of NUL, 150 MiB of x", 2,
+    row("restore: newer side files a FIFO, links to devices, 256 MiB of NUL, 96 MiB of x", 2,
         recovers(Script::exits(0)).backup("3", 3, Spoil::Fifo).backup("4", 4, Spoil::DevZero)
-            .backup("5", 5, Spoil::KernelFile).backup("6", 6, Spoil::Nul1GiB)
-            .backup("7", 7, Spoil::X150MiB), done, {"A7", "data-A7-2-2.tar", "2", "%data"}, {},
+            .backup("5", 5, Spoil::KernelFile).backup("6", 6, Spoil::Nul256MiB)
+            .backup("7", 7, Spoil::X96MiB), done, {"A7", "data-A7-2-2.tar", "2", "%data"}, {},
         "sim");
     row("restore: serial unset", 2, Medium().script(Job::Recover, Script::exits(0))
-        .backup("2026", 1), done, {"", "data--2026-1.tar", "1", "%data"}, {}, "button", QVariant());
+        .backup("2026", 1), done, {"", "data--2026-1.tar", "1", "%data"}, {}, "sim", QVariant());
     row("restore: script exits 1", 2, recovers(Script::exits(1)).backup("3", 3), failed, third,
         {"===  on_pb_recover_clicked", "Exit Status: QProcess::NormalExit", "Exit Code: 1"});
     // Nothing is written to a script: one that reads its input still ends.
@@ -330,10 +333,10 @@ void TestJobs::jobs_data()
     row("restore: what the script says", 2, recovers(Script::exits(0).writes(Does::Talk))
         .backup("3", 3), done, third,
         {"Standard Output:  \"a\"", "Standard Output:  \"完成\"", "Standard Output:  \"A7\"",
-         "Standard Output:  \"x\"", "!Standard Output:  \"z\"", "Error Output: \"oops\\n\""});
+         "Standard Output:  \"x\"", "!Standard Output:  \"z\"", "Error Output: \"oops\\n\""}, "sim");
     row("restore: script killed", 2, recovers(Script::exits(0).writes(Does::Killed))
-        .backup("3", 3), failed, third, {"Exit Status: QProcess::CrashExit"});
-    row("restore: script missing", 2, recovers(ScriptFile::Missing), failed, {}, missingLog);
+        .backup("3", 3), failed, third, {"Exit Status: QProcess::CrashExit"}, "sim");
+    row("restore: script missing", 2, recovers(ScriptFile::Missing), failed, {}, missingLog, "sim");
 
     auto upgrades = [](const Script &script) {
         return Medium().script(Job::Upgrade, script).package("update-V2.0.tar").version("V1.0\n");
@@ -346,16 +349,16 @@ void TestJobs::jobs_data()
     row("upgrade: already on the version", 3, upgrades(installs).version("V2.0\n"),
         "已經是最新版本: V2.0", {}, {}, "auto", "A7", {"請拔出升級工具設備...", "等待設備重啟"});
     row("upgrade: version not rewritten", 3, upgrades(Script::exits(0)),
-        "升級失敗,軟體版本未更新", upgraded);
+        "升級失敗,軟體版本未更新", upgraded, {}, "sim");
     row("upgrade: exit 1", 3, upgrades(Script::exits(1)), "升級失敗", upgraded,
         {" ==== on_pb_upgraded_clicked"});
     row("upgrade: script missing", 3, upgrades(ScriptFile::Missing), "備份腳本不存在", {},
-        missingLog);
+        missingLog, "sim");
     row("upgrade: script does not start", 3, upgrades(ScriptFile::BadInterpreter),
-        "備份腳本運行失敗", {}, unstartedLog);
+        "備份腳本運行失敗", {}, unstartedLog, "sim");
     row("upgrade: upper-case name, the reference script", 3, Medium()
         .script(Job::Upgrade, ScriptFile::Reference).package("UPDATE-V3.TAR").version("V1.0\n"),
-        "升級失敗", {});
+        "升級失敗", {}, {}, "sim");
     row("upgrade: side file a FIFO", 3, upgrades(installs).package("update-V2.tar", Spoil::Fifo),
         "升級包校驗錯誤", {}, {}, "sim");
     row("upgrade: run/upgrade leads off the medium", 3, Medium().link("run/upgrade",

@@ -114,10 +114,10 @@ void replaceSideFile(const TestDevice &device, const QString &side, Spoil spoil)
         QFile::link(QStringLiteral("/proc/self/pagemap"), side);
     else if (spoil == Spoil::OffMedium)
         QFile::link(away, side);
-    else if (spoil == Spoil::Nul1GiB)
-        QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(1) << 30); // sparse
-    else if (spoil == Spoil::X150MiB)
-        QProcess::execute("sh", {"-c", "head -c 150M /dev/zero | tr '\\000' x > \"$0\"", side});
+    else if (spoil == Spoil::Nul256MiB)
+        QFile::resize(device.writeFile(side, QByteArray()), Q_INT64_C(256) << 20); // sparse
+    else if (spoil == Spoil::X96MiB)
+        QProcess::execute("sh", {"-c", "head -c 96M /dev/zero | tr '\\000' x > \"$0\"", side});
 }
 
 // An archive or package with its side file, then spoilt.
@@ -139,7 +139,7 @@ void layPair(const TestDevice &device, const QString &data, const QString &side,
         QFile::remove(data);
     else if (spoil == Spoil::Truncated)
         QFile::resize(data, QFileInfo(data).size() / 2);
-    else if (spoil == Spoil::NoSideFile || (spoil >= Spoil::Fifo && spoil <= Spoil::X150MiB))
+    else if (spoil == Spoil::NoSideFile || (spoil >= Spoil::Fifo && spoil <= Spoil::X96MiB))
         replaceSideFile(device, side, spoil);
 }
 

@@ -52,7 +52,7 @@ using Job = MediumLayout::Script;
 // side file's text, something in its place, or the data.
 enum class Spoil {
     None, WrongDigest, UpperDigest, DigestAlone, CrLf, Utf16, NoSideFile, SideFileOnly,
-    Truncated, Fifo, DevZero, KernelFile, OffMedium, Nul1GiB, X150MiB,
+    Truncated, Fifo, DevZero, KernelFile, OffMedium, Nul256MiB, X96MiB,
     Dataless,  // the data's ".tar" a link to /dev/zero
     LinkedOff, // the data a link to a copy off the medium
     Folder,    // a folder by the data's name, nothing else
