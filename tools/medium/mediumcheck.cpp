@@ -82,7 +82,6 @@ bool refusedByDevice(const Script &script, const std::optional<DeviceFit::Refusa
 
 RestorePlan planRestore(const QString &medium, const QString &snum, const QString &deviceRoot)
 {
-    using JobEnds::Restore;
     RestorePlan plan;
     plan.script = inspectScript(medium, MediumLayout::Script::Recover);
     plan.deviceFolder = MediumLayout::deviceFolder(medium, snum);
@@ -108,9 +107,10 @@ RestorePlan planRestore(const QString &medium, const QString &snum, const QStrin
     plan.chosenIndex = selection.maxIndex;
     if (!deviceRoot.isEmpty())
         plan.device = DeviceFit::restoration(selection.chosenPath, deviceRoot);
-    // Whatever keeps the script from running ends in the one restoration failure.
+    // Whatever keeps the script from running is the runner's own failure,
+    // which the screen ends as it ends any other result of the script.
     if (plan.script.state != ScriptState::Runnable)
-        plan.end = Restore::Failed;
+        plan.end = JobDecisions::restorationEnd(JobDecisions::kRunnerOwnResultCeiling);
     else if (refusedByDevice(plan.script, plan.device))
         plan.end = JobDecisions::restorationEnd(plan.device->exitCode);
     return plan;
