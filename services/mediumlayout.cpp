@@ -40,12 +40,6 @@ QString nearestExisting(const QString &path)
     return existing;
 }
 
-bool inside(const QString &path, const QString &root)
-{
-    return path == root || root == QLatin1String("/")
-           || path.startsWith(root + QLatin1Char('/'));
-}
-
 // True when something other than a folder stands between root and folder.
 bool blockedOnTheWay(const QString &root, const QString &folder)
 {
@@ -125,14 +119,12 @@ FolderState folderState(const QString &root, const QString &folder)
 {
     if (blockedOnTheWay(root, folder))
         return FolderState::Blocked;
-    const QString target = resolved(folder);
-    if (target.isEmpty())
+    if (resolved(folder).isEmpty())
         return FolderState::Blocked;
-    // The medium's own root may be a link (a mount point reached through
-    // one): what counts is where it leads.
-    if (!inside(target, resolved(root)))
-        return FolderState::OffMedium;
-    // Inside by path, yet another file system may be mounted on the way.
+    // What exists of the path must lie inside the medium, both by where its
+    // links lead and by file system (another may be mounted on the way).
+    // The part still to be made holds no ".." but through a serial, which
+    // the device folder's own check keeps inside run/data.
     if (!OnMedium::holds(root, nearestExisting(folder)))
         return FolderState::OffMedium;
     return QFileInfo(folder).isDir() ? FolderState::Exists : FolderState::Missing;
