@@ -200,8 +200,14 @@ std::unique_ptr<Row> prepare(int job, const Medium &medium, const QVariant &seri
 }
 
 // The sim rows' children start as the table is read and run beside the
-// in-process rows, which mostly wait out the screens' delays.
-std::map<QString, std::unique_ptr<Row>> sSimRows;
+// in-process rows, which mostly wait out the screens' delays. A run that
+// only lists the rows exits from within QTest with the children still
+// there: the table is made after the first device, so it goes first.
+std::map<QString, std::unique_ptr<Row>> &simRows()
+{
+    static std::map<QString, std::unique_ptr<Row>> rows;
+    return rows;
+}
 
 void startSimulator(const char *name, int job, const Medium &medium, const QVariant &serial)
 {
@@ -210,7 +216,7 @@ void startSimulator(const char *name, int job, const Medium &medium, const QVari
     TestSupport::startExecutable(row->sim, QStringLiteral(KORVELLO_SIM_BIN),
                                  {"--root", row->device.root(), "-platform", "offscreen", "-c",
                                   QString::number(job)});
-    sSimRows[QLatin1String(name)] = std::move(row);
+    simRows()[QLatin1String(name)] = std::move(row);
 }
 
 // Each step took at least its time; the countdown ticked once a second.
@@ -249,7 +255,7 @@ private slots:
 
 void TestJobs::cleanupTestCase()
 {
-    sSimRows.clear();
+    simRows().clear();
 }
 
 void TestJobs::jobs_data()
@@ -376,7 +382,7 @@ void TestJobs::jobs()
     QFETCH(QStringList, logged);
     QFETCH(QStringList, last);
     const std::unique_ptr<Row> row = start == "sim"
-                                         ? std::move(sSimRows[QTest::currentDataTag()])
+                                         ? std::move(simRows()[QTest::currentDataTag()])
                                          : prepare(job, medium, serial);
     const TestDevice &device = row->device;
 
